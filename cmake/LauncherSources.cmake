@@ -1,0 +1,47 @@
+# Source discovery and target settings shared by the project's CMake files.
+#
+# Sources are found by glob (CONFIGURE_DEPENDS, so a new or removed file re-runs CMake at the
+# next build). A file is for one platform when its name says so:
+#   stem ends in _win or _win32     -> Windows only   (process_win.cpp, window_win32.cpp)
+#   stem ends in _posix or _glfw    -> not on Windows (process_posix.cpp, window_glfw.cpp)
+# For tests the same holds before the _test ending (process_win_test.cpp).
+
+function(launcher_platform_filter out_var)
+  set(kept)
+  foreach(file IN LISTS ARGN)
+    get_filename_component(stem "${file}" NAME_WLE)
+    string(REGEX REPLACE "_test$" "" stem "${stem}")
+    if(stem MATCHES "_(win|win32)$")
+      if(WIN32)
+        list(APPEND kept "${file}")
+      endif()
+    elseif(stem MATCHES "_(posix|glfw)$")
+      if(NOT WIN32)
+        list(APPEND kept "${file}")
+      endif()
+    else()
+      list(APPEND kept "${file}")
+    endif()
+  endforeach()
+  set(${out_var} "${kept}" PARENT_SCOPE)
+endfunction()
+
+# launcher_glob(out_var pattern...): the platform's files matching the patterns, sorted.
+function(launcher_glob out_var)
+  file(GLOB found CONFIGURE_DEPENDS ${ARGN})
+  list(SORT found)
+  launcher_platform_filter(found ${found})
+  set(${out_var} "${found}" PARENT_SCOPE)
+endfunction()
+
+# Warnings for the project's own targets (never passed on to the targets that link them).
+function(launcher_warnings target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(LAUNCHER_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  elseif(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${LAUNCHER_WERROR}>:/WX>)
+  endif()
+endfunction()

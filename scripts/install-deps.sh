@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, and only those that are missing.
+# Quick when everything is there: one dpkg-query, no apt-get call.
+set -euo pipefail
+
+packages=(
+  # Linux build
+  build-essential cmake ninja-build pkg-config git
+  nlohmann-json3-dev libzip-dev zlib1g-dev
+  # libzip-dev's CMake package names these programs and fails when they are absent
+  zipcmp zipmerge ziptool
+  liblzma-dev libcurl4-openssl-dev
+  libimgui-dev libglfw3-dev libgl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # Windows cross-build and Wine
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine
+  # fetching and unpacking Debian source packages for the Windows dependencies
+  dpkg-dev xz-utils ca-certificates
+  # tools the tests drive
+  msitools wixl gcab zip unzip ffmpeg
+)
+
+declare -A installed=()
+while read -r name status; do
+  [[ "$status" == installed ]] && installed[${name%%:*}]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null || true)
+missing=()
+for p in "${packages[@]}"; do
+  [[ -n "${installed[$p]:-}" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+apt_opts=(-o DPkg::Lock::Timeout=600 -o APT::Get::Assume-Yes=true)
+"${sudo[@]}" apt-get "${apt_opts[@]}" update -q
+"${sudo[@]}" apt-get "${apt_opts[@]}" install -q --no-install-recommends "${missing[@]}" </dev/null
