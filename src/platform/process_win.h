@@ -1,0 +1,24 @@
+// Running one child process on Windows (used by platform_win.cpp).
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace launcher {
+
+// Runs `command_line` (the whole command line; the system finds the program from its first
+// word) hidden, in `cwd` (the launcher's own folder when empty), with the launcher's environment
+// and `env` on top (names compared case-insensitively), inside a job object that kills the whole
+// tree when the run ends. Standard output and standard error go, cut into lines, to `sink`
+// (which may be empty). When `cancel` is set a watcher thread ends the job. Returns the exit
+// code, or -1 when the child could not start (then `sink` gets one "cannot start" line) or
+// `cancel` is set at the end.
+int RunProcess(const std::wstring& command_line, const std::filesystem::path& cwd,
+               const std::map<std::string, std::string>& env, const LineSink& sink,
+               const std::atomic<bool>* cancel);
+
+}  // namespace launcher

@@ -1,0 +1,92 @@
+// The platform layer's portable text functions: argument quoting for Windows command lines, the
+// shape of system error messages, and the messages and command lines that the platforms'
+// implementations of Platform build.
+#include <string>
+#include <string_view>
+
+#include "platform/archive_file.h"
+#include "platform/platform.h"
+#include "platform/platform_detail.h"
+
+namespace launcher {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool NeedsQuotes(std::wstring_view arg) {
+  return arg.empty() || arg.find_first_of(L" \t\"") != std::wstring_view::npos;
+}
+
+}  // namespace
+
+std::wstring QuoteArg(std::wstring_view arg) {
+  if (!NeedsQuotes(arg)) return std::wstring(arg);
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote escape it: double them and add one for the quote itself.
+    // Elsewhere they stand for themselves.
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  // Before the closing quote they are doubled, so that the quote still closes the argument.
+  quoted.append(2 * backslashes, L'\\');
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+std::wstring JoinCommandLine(const std::vector<std::string>& args) {
+  std::wstring line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (i > 0) line.push_back(L' ');
+    line += QuoteArg(Utf8ToWide(args[i]));
+  }
+  return line;
+}
+
+std::string FormatSystemError(const char* text, std::uint32_t code, std::string_view words) {
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) {
+    words.remove_suffix(1);
+  }
+  std::string message = text;
+  message += " (" + std::to_string(code);
+  if (!words.empty()) {
+    message += ": ";
+    message += words;
+  }
+  message += ")";
+  return message;
+}
+
+fs::path MsiLogPath(const fs::path& msi, const fs::path& target) {
+  fs::path::string_type folder = target.native();
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == fs::path::preferred_separator)) {
+    folder.pop_back();
+  }
+  fs::path log = fs::path(folder).parent_path();
+  log /= msi.stem().native() + fs::path(".msiexec.log").native();
+  return log;
+}
+
+std::wstring MsiexecCommandLine(const fs::path& msi, const fs::path& target, const fs::path& log) {
+  std::wstring target_text = target.wstring();
+  while (!target_text.empty() && target_text.back() == L'\\') target_text.pop_back();
+  return L"msiexec.exe /a \"" + msi.wstring() + L"\" /qn /norestart TARGETDIR=\"" + target_text +
+         L"\" /L*v \"" + log.wstring() + L"\"";
+}
+
+std::string MsiExtractError(const fs::path& msi, const char* tool, int code, const fs::path& log) {
+  return "Could not extract " + PathText(msi.filename()) + " (" + tool + " " +
+         std::to_string(code) + ", see " + PathText(log) + ")";
+}
+
+std::string LinkFolderError(const std::string& output) {
+  return "Could not link the game's folder: " + output;
+}
+
+}  // namespace launcher

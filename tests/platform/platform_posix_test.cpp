@@ -1,0 +1,139 @@
+// What Platform does on POSIX systems beyond the portable tests: error texts from errno, exact
+// environment names, msiextract's exit code 0 not taken on trust, process groups, and a game
+// that is never left as a zombie.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/archive_file.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
+#include "support/system_state.h"
+
+namespace launcher {
+namespace {
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+class PosixPlatformTest : public ::testing::Test {
+ protected:
+  LineSink Collect() {
+    return [this](const std::string& line) { lines_.push_back(line); };
+  }
+
+  std::unique_ptr<Platform> platform_ = CreatePlatform();
+  const std::string child_ = PathText(test::TestProgram("child"));
+  std::vector<std::string> lines_;
+  test::ScratchDir scratch_;
+};
+
+TEST_F(PosixPlatformTest, LastErrorTextReadsErrno) {
+  errno = ENOENT;
+  EXPECT_EQ(LastErrorText("cannot open x"), "cannot open x (2: No such file or directory)");
+  errno = EACCES;
+  EXPECT_EQ(LastErrorText("cannot write y"), "cannot write y (13: Permission denied)");
+  errno = 123456;  // no system text for it
+  EXPECT_EQ(LastErrorText("odd"), "odd (123456)");
+}
+
+TEST_F(PosixPlatformTest, EnvironmentNamesAreExact) {
+  test::ScopedEnv upper("LAUNCHER_TEST_CASE", "upper");
+  EXPECT_EQ(platform_->Run({child_, "env", "launcher_test_case"}, {},
+                           {{"launcher_test_case", "lower"}}, Collect(), nullptr),
+            0);
+  EXPECT_THAT(lines_, UnorderedElementsAre("LAUNCHER_TEST_CASE=upper", "launcher_test_case=lower"));
+}
+
+TEST_F(PosixPlatformTest, ProgramsAreFoundThroughPathOrFromTheLaunchersFolder) {
+  EXPECT_EQ(platform_->Run({"sh", "-c", "echo found"}, {}, {}, Collect(), nullptr), 0);
+  EXPECT_THAT(lines_, ElementsAre("found"));
+
+  // A relative path names a file from the launcher's own folder, not from the child's.
+  fs::copy_file(child_, scratch_ / "tool");
+  fs::create_directory(scratch_ / "sub");
+  const fs::path before = fs::current_path();
+  fs::current_path(scratch_.path());
+  lines_.clear();
+  const int code = platform_->Run({"./tool", "out", "ran"}, scratch_ / "sub", {}, Collect(), nullptr);
+  fs::current_path(before);
+  EXPECT_EQ(code, 0);
+  EXPECT_THAT(lines_, ElementsAre("ran"));
+}
+
+TEST_F(PosixPlatformTest, ChildEndedByASignalGivesOneHundredTwentyEightPlusTheSignal) {
+  EXPECT_EQ(platform_->Run({"sh", "-c", "kill -9 $$"}, {}, {}, Collect(), nullptr), 128 + 9);
+}
+
+TEST_F(PosixPlatformTest, WorkingFolderThatDoesNotExistCannotStart) {
+  EXPECT_EQ(platform_->Run({child_, "cwd"}, scratch_ / "missing", {}, Collect(), nullptr), -1);
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_THAT(lines_[0], HasSubstr("cannot start "));
+  EXPECT_THAT(lines_[0], HasSubstr("(2: No such file or directory)"));
+}
+
+// msiextract ends with 0 even when it unpacked nothing; a stand-in that does just that (and
+// records its arguments) shows the layer does not report it as success.
+TEST_F(PosixPlatformTest, ExtractMsiWantsFilesNotJustExitCodeZero) {
+  const fs::path bin = scratch_ / "bin";
+  fs::create_directory(bin);
+  fs::copy_file(child_, bin / "msiextract");
+  test::ScopedEnv path("PATH", PathText(bin) + ":" + test::GetEnvValue("PATH").value_or(""));
+  const fs::path record = scratch_ / "arguments.txt";
+  test::ScopedEnv record_env("LAUNCHER_TEST_FAKE_RECORD", PathText(record));
+
+  const fs::path msi = scratch_ / "downloads" / "sdk.msi";
+  test::WriteFile(msi, "not really a package");
+  const fs::path target = scratch_ / "tools" / "winsdk";
+  const fs::path log = scratch_ / "tools" / "sdk.msiexec.log";
+  for (const char* code : {"0", "2"}) {
+    SCOPED_TRACE(code);
+    test::ScopedEnv exit_code("LAUNCHER_TEST_FAKE_EXIT", code);
+    std::string error;
+    EXPECT_FALSE(platform_->ExtractMsi(msi, target, error));
+    EXPECT_EQ(error, "Could not extract sdk.msi (msiextract " + std::string(code) + ", see " +
+                         PathText(log) + ")");
+    EXPECT_EQ(test::ReadFile(record), "-C\n" + PathText(target) + "\n" + PathText(msi) + "\n");
+    if (std::string(code) == "0") {
+      EXPECT_EQ(test::ReadFile(log), "msiextract unpacked no file\n") << "the log says why";
+    }
+  }
+}
+
+TEST_F(PosixPlatformTest, ExtractMsiWritesTheToolsOutputToTheLog) {
+  const fs::path downloads = scratch_ / "downloads";
+  fs::create_directories(downloads);
+  for (const char* name : {"test package.msi", "files.cab"}) {
+    fs::copy_file(test::SelfPath().parent_path() / "fixtures" / "msi" / name, downloads / name);
+  }
+  std::string error;
+  ASSERT_TRUE(platform_->ExtractMsi(downloads / "test package.msi", scratch_ / "tools" / "t", error))
+      << error;
+  const std::string log = test::ReadFile(scratch_ / "tools" / "test package.msiexec.log");
+  EXPECT_THAT(log, HasSubstr("hello.txt\n"));
+  EXPECT_THAT(log, HasSubstr("world.txt\n"));
+}
+
+TEST_F(PosixPlatformTest, StartedGameIsNoChildOfTheLauncher) {
+  const fs::path folder = scratch_ / "play";
+  fs::create_directory(folder);
+  std::string error;
+  ASSERT_TRUE(platform_->StartGame(test::TestProgram("child"), folder, error)) << error;
+  // Nothing is left for the launcher to wait for: not the middle process, not the game.
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  test::WriteFile(folder / "stop", "");
+  for (int i = 0; i < 1000 && !fs::exists(folder / "ended.txt"); ++i) usleep(20000);
+}
+
+}  // namespace
+}  // namespace launcher
