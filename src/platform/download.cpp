@@ -1,0 +1,150 @@
+#include "platform/download.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "platform/archive_file.h"
+#include "platform/sha.h"
+
+namespace launcher {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int kAttempts = 5;
+constexpr int kTextAttempts = 3;
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The length of a file, or 0 when it does not exist.
+uint64_t LengthOf(const fs::path& path) {
+  std::error_code ec;
+  const uint64_t length = fs::file_size(path, ec);
+  return ec ? 0 : length;
+}
+
+// True when `dest` already holds the wanted file, so that nothing needs to be fetched.
+bool IsComplete(const fs::path& dest, const std::string& digest, uint64_t size) {
+  std::error_code ec;
+  if (!fs::is_regular_file(dest, ec)) return false;
+  if (!digest.empty()) return Sha256File(dest) == digest;
+  return size == 0 || LengthOf(dest) == size;
+}
+
+// One transfer into the ".part" file, from its current length on.
+struct Attempt {
+  Http& http;
+  const std::string& url;
+  const fs::path& part;
+  uint64_t size;
+  const ProgressFn& progress;
+  const std::atomic<bool>* cancel;
+
+  // "opened": false when the ".part" file cannot be opened; otherwise the transfer's result.
+  bool Run(uint64_t length, bool& opened, std::string& error) const {
+    std::ofstream out(part, std::ios::binary | std::ios::app);
+    opened = out.is_open();
+    if (!opened) return false;
+    uint64_t received = length;
+    uint64_t total = size;
+    const BodySink sink = [&](const uint8_t* data, uint64_t count) {
+      if (cancel && cancel->load()) return false;
+      out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
+      received += count;
+      if (progress) progress(received, total != 0 ? total : received);
+      return out.good();
+    };
+    const bool ok = http.Get(url, length, sink, &total, error);
+    out.close();
+    if (out.fail()) {
+      // A failed write (a full disk) stopped the transfer: say so rather than "stopped".
+      error = "cannot write " + PathText(part);
+      return false;
+    }
+    return ok;
+  }
+};
+
+}  // namespace
+
+bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error) {
+  const BodySink append = [&out](const uint8_t* data, uint64_t size) {
+    out.append(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    return true;
+  };
+  for (int attempt = 1;; ++attempt) {
+    out.clear();
+    if (http.Get(url, 0, append, nullptr, error)) return true;
+    if (attempt == kTextAttempts) return false;
+  }
+}
+
+bool Download(Http& http, const std::string& url, const fs::path& dest, const std::string& sha256,
+              uint64_t size, const ProgressFn& progress, const std::atomic<bool>* cancel,
+              std::string& error) {
+  const std::string digest = LowerAscii(sha256);
+  if (IsComplete(dest, digest, size)) return true;
+
+  std::error_code ec;
+  if (dest.has_parent_path()) fs::create_directories(dest.parent_path(), ec);
+  fs::path part = dest;
+  part += ".part";
+  const std::string name = PathText(dest.filename());
+  const Attempt attempt{http, url, part, size, progress, cancel};
+
+  std::string last_error;
+  bool done = false;
+  for (int count = 0; count < kAttempts && !done; ++count) {
+    last_error.clear();
+    uint64_t length = LengthOf(part);
+    if (size != 0 && length > size) {
+      fs::remove(part, ec);
+      length = 0;
+    }
+    if (size == 0 || length < size) {
+      bool opened = false;
+      const bool ok = attempt.Run(length, opened, last_error);
+      if (!opened) {
+        error = "cannot write " + PathText(part);
+        return false;
+      }
+      if (cancel && cancel->load()) {
+        error = "cancelled";
+        return false;
+      }
+      if (!ok) continue;
+    }
+    if (!digest.empty()) {
+      if (Sha256File(part) == digest) {
+        done = true;
+      } else {
+        last_error = "the download of " + name + " is damaged (checksum), trying again";
+        fs::remove(part, ec);
+      }
+    } else if (size != 0 && LengthOf(part) != size) {
+      // Without a digest the size is the only check: a server that sent more or fewer bytes
+      // than the file has must not put a wrong file in place. A longer ".part" is removed by
+      // the next attempt, a shorter one is resumed.
+      last_error = "the download of " + name + " is damaged (size), trying again";
+    } else {
+      done = true;
+    }
+  }
+  if (!done) {
+    error = last_error.empty() ? "the download of " + url + " failed" : last_error;
+    return false;
+  }
+
+  fs::rename(part, dest, ec);
+  if (ec) {
+    error = "cannot rename " + PathText(part) + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace launcher

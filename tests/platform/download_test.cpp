@@ -1,0 +1,537 @@
+// FetchText and Download: their own logic against a scripted Http, and the wire (resuming,
+// redirects, a server that misbehaves) against the system's client and the tests' server.
+#include "platform/download.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/archive_file.h"
+#include "platform/sha.h"
+#include "support/http_server.h"
+#include "support/scratch.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using test::HttpServer;
+using test::ReadFile;
+using test::Reply;
+using test::ScratchDir;
+using test::WriteFile;
+
+constexpr uint64_t kPiece = 64 * 1024;
+
+std::string Pattern(size_t size, int seed = 0) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 9) + seed);
+  return bytes;
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  Sha256 sha;
+  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return sha.FinalHex();
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+fs::path PartOf(const fs::path& dest) {
+  fs::path part = dest;
+  part += ".part";
+  return part;
+}
+
+// An Http that serves one resource from memory and follows a script, one step per call; once
+// the script is spent every call serves the resource from the offset on.
+class FakeHttp : public Http {
+ public:
+  struct Step {
+    std::string body;              // what this call serves ("" for the resource itself)
+    uint64_t deliver = UINT64_MAX;  // bytes handed on before the call ends
+    bool fail = false;             // end with `error` after delivering
+    std::string error = "the download stopped (fake)";
+    bool tell_total = true;        // store the total
+  };
+
+  explicit FakeHttp(std::string resource) : resource_(std::move(resource)) {}
+
+  void Then(Step step) { script_.push_back(std::move(step)); }
+  void FailAlways(std::string error) { fail_always_ = std::move(error); }
+
+  bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
+           std::string& error) override {
+    urls.push_back(url);
+    offsets.push_back(offset);
+    Step step;
+    if (!script_.empty()) {
+      step = std::move(script_.front());
+      script_.pop_front();
+    } else if (fail_always_) {
+      step.fail = true;
+      step.deliver = 0;
+      step.error = *fail_always_;
+    }
+    const std::string& body = step.body.empty() ? resource_ : step.body;
+    if (total && step.tell_total) *total = body.size();
+    std::string rest = offset < body.size() ? body.substr(offset) : "";
+    if (rest.size() > step.deliver) rest.resize(step.deliver);
+    for (size_t at = 0; at < rest.size(); at += kPiece) {
+      const std::string piece = rest.substr(at, kPiece);
+      if (!sink(reinterpret_cast<const uint8_t*>(piece.data()), piece.size())) {
+        error = "stopped";
+        return false;
+      }
+    }
+    if (step.fail) {
+      error = step.error;
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<std::string> urls;
+  std::vector<uint64_t> offsets;
+
+ private:
+  std::string resource_;
+  std::deque<Step> script_;
+  std::optional<std::string> fail_always_;
+};
+
+// Every progress report of one call.
+struct Progress {
+  std::vector<std::pair<uint64_t, uint64_t>> calls;
+  ProgressFn fn() {
+    return [this](uint64_t done, uint64_t total) { calls.emplace_back(done, total); };
+  }
+};
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  const std::string file_ = Pattern(3 * kPiece + 500);
+  const std::string digest_ = Sha256Of(file_);
+  FakeHttp http_{file_};
+  ScratchDir dir_;
+  const fs::path dest_ = dir_ / "tools" / "llvm.tar.xz";
+  Progress progress_;
+  std::string error_;
+  const std::string url_ = "https://example.invalid/llvm.tar.xz";
+
+  bool Run(const std::string& digest, uint64_t size, const std::atomic<bool>* cancel = nullptr) {
+    return Download(http_, url_, dest_, digest, size, progress_.fn(), cancel, error_);
+  }
+};
+
+// --- FetchText -----------------------------------------------------------------------------
+
+TEST(FetchTextTest, ThreeAttemptsWhenAllFailWithTheLastError) {
+  FakeHttp http("{}");
+  FakeHttp::Step first;
+  first.fail = true;
+  first.error = "first";
+  FakeHttp::Step second = first;
+  second.error = "second";
+  FakeHttp::Step third = first;
+  third.error = "third";
+  http.Then(first);
+  http.Then(second);
+  http.Then(third);
+  std::string out = "old";
+  std::string error;
+  EXPECT_FALSE(FetchText(http, "https://example.invalid/a.json", out, error));
+  EXPECT_EQ(error, "third");
+  EXPECT_EQ(http.offsets, (std::vector<uint64_t>{0, 0, 0}));
+}
+
+TEST(FetchTextTest, OutputHoldsOnlyTheBodyOfTheSuccessfulAttempt) {
+  FakeHttp http(R"({"tag_name":"v1.2"})");
+  FakeHttp::Step partial;
+  partial.body = "garbage that stops halfway";
+  partial.deliver = 7;
+  partial.fail = true;
+  http.Then(partial);
+  std::string out;
+  std::string error;
+  ASSERT_TRUE(FetchText(http, "https://example.invalid/a.json", out, error)) << error;
+  EXPECT_EQ(out, R"({"tag_name":"v1.2"})");
+  EXPECT_EQ(http.offsets.size(), 2u);
+}
+
+TEST(FetchTextTest, OverTheWireWithARedirect) {
+  HttpServer server;
+  server.Serve("/releases/latest.json", R"({"tag_name":"v2.0"})");
+  server.Redirect("/latest", "/releases/latest.json");
+  std::unique_ptr<Http> http = CreateHttp();
+  std::string out;
+  std::string error;
+  ASSERT_TRUE(FetchText(*http, server.Url("/latest"), out, error)) << error;
+  EXPECT_EQ(out, R"({"tag_name":"v2.0"})");
+
+  server.Status("/missing", 404);
+  EXPECT_FALSE(FetchText(*http, server.Url("/missing"), out, error));
+  EXPECT_EQ(error, "the server answered 404 for " + server.Url("/missing"));
+  EXPECT_EQ(server.Count("/missing"), 3);
+}
+
+// --- Download's own logic ------------------------------------------------------------------
+
+TEST_F(DownloadTest, FreshDownloadIsVerifiedAndMovedIntoPlace) {
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_FALSE(fs::exists(PartOf(dest_)));
+  EXPECT_EQ(http_.offsets, std::vector<uint64_t>{0});
+  EXPECT_EQ(http_.urls, std::vector<std::string>{url_});
+  ASSERT_FALSE(progress_.calls.empty());
+  EXPECT_EQ(progress_.calls.back(), std::make_pair(uint64_t{file_.size()}, uint64_t{file_.size()}));
+}
+
+TEST_F(DownloadTest, DestinationMatchingTheDigestNeedsNoRequestAndNoProgress) {
+  WriteFile(dest_, file_);
+  ASSERT_TRUE(Run(digest_, 0)) << error_;
+  ASSERT_TRUE(Run(Upper(digest_), 999)) << error_;  // the size does not count beside a digest
+  EXPECT_TRUE(http_.offsets.empty());
+  EXPECT_TRUE(progress_.calls.empty());
+}
+
+TEST_F(DownloadTest, WithoutDigestOrSizeAnyExistingDestinationIsComplete) {
+  WriteFile(dest_, "something else entirely");
+  ASSERT_TRUE(Run("", 0)) << error_;
+  EXPECT_EQ(ReadFile(dest_), "something else entirely");
+  EXPECT_TRUE(http_.offsets.empty());
+}
+
+TEST_F(DownloadTest, WithoutDigestADestinationOfAnotherSizeIsReplaced) {
+  WriteFile(dest_, "an older, shorter file");
+  ASSERT_TRUE(Run("", file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, std::vector<uint64_t>{0});
+
+  http_.offsets.clear();
+  ASSERT_TRUE(Run("", file_.size())) << error_;  // now of the right size: kept
+  EXPECT_TRUE(http_.offsets.empty());
+}
+
+TEST_F(DownloadTest, DestinationWithAnotherDigestIsDownloadedAgain) {
+  WriteFile(dest_, Pattern(file_.size(), 99));
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets.size(), 1u);
+}
+
+TEST_F(DownloadTest, CompletePartFileIsVerifiedWithoutARequest) {
+  WriteFile(PartOf(dest_), file_);
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_TRUE(http_.offsets.empty());
+  EXPECT_TRUE(progress_.calls.empty());
+}
+
+TEST_F(DownloadTest, CompletePartFileThatIsDamagedStartsOverFromZero) {
+  WriteFile(PartOf(dest_), Pattern(file_.size(), 42));
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, std::vector<uint64_t>{0});
+}
+
+TEST_F(DownloadTest, PartFileLongerThanTheSizeIsRemovedAndTheSameAttemptStartsFromZero) {
+  WriteFile(PartOf(dest_), Pattern(file_.size() + 10, 7));
+  FakeHttp::Step only_once;  // a second attempt would fail: the first must start from zero
+  http_.Then(only_once);
+  http_.FailAlways("unexpected second attempt");
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, std::vector<uint64_t>{0});
+}
+
+TEST_F(DownloadTest, FailedTransferResumesFromThePartLengthWithProgressFromThere) {
+  FakeHttp::Step cut;
+  cut.deliver = kPiece + 100;
+  cut.fail = true;
+  http_.Then(cut);
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, (std::vector<uint64_t>{0, kPiece + 100}));
+  // The second attempt's first report counts the bytes of the first attempt.
+  const std::vector<std::pair<uint64_t, uint64_t>> expected = {
+      {kPiece, file_.size()},          {kPiece + 100, file_.size()},
+      {2 * kPiece + 100, file_.size()}, {3 * kPiece + 100, file_.size()},
+      {file_.size(), file_.size()}};
+  EXPECT_EQ(progress_.calls, expected);
+}
+
+TEST_F(DownloadTest, ResumedFromAPartFileLeftByAnEarlierCall) {
+  WriteFile(PartOf(dest_), file_.substr(0, 1000));
+  ASSERT_TRUE(Run(digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, std::vector<uint64_t>{1000});
+  ASSERT_FALSE(progress_.calls.empty());
+  EXPECT_EQ(progress_.calls.front().first, 1000u + kPiece);
+}
+
+TEST_F(DownloadTest, WithoutAnySizeTheProgressShowsTheReceivedCountAsTotal) {
+  FakeHttp::Step no_total;
+  no_total.tell_total = false;
+  http_.Then(no_total);
+  ASSERT_TRUE(Run("", 0)) << error_;
+  ASSERT_EQ(progress_.calls.size(), 4u);
+  for (const auto& [done, total] : progress_.calls) EXPECT_EQ(done, total);
+  EXPECT_EQ(progress_.calls.back().first, file_.size());
+}
+
+TEST_F(DownloadTest, TheAnswersTotalReplacesTheExpectedSizeInTheProgress) {
+  ASSERT_TRUE(Run("", 0)) << error_;
+  ASSERT_FALSE(progress_.calls.empty());
+  EXPECT_EQ(progress_.calls.front(), std::make_pair(kPiece, uint64_t{file_.size()}));
+}
+
+TEST_F(DownloadTest, FiveMismatchesEndWithTheChecksumSentence) {
+  const std::string wrong = Sha256Of("not the file");
+  EXPECT_FALSE(Run(wrong, file_.size()));
+  EXPECT_EQ(error_, "the download of llvm.tar.xz is damaged (checksum), trying again");
+  EXPECT_EQ(http_.offsets, (std::vector<uint64_t>{0, 0, 0, 0, 0}));
+  EXPECT_FALSE(fs::exists(PartOf(dest_)));
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(DownloadTest, FailuresAndMismatchesShareTheLimitOfFiveAttempts) {
+  FakeHttp::Step fail;
+  fail.fail = true;
+  fail.deliver = 0;
+  fail.error = "the request failed (fake)";
+  FakeHttp::Step damaged;
+  damaged.body = Pattern(file_.size(), 5);
+  http_.Then(damaged);
+  http_.Then(fail);
+  http_.Then(damaged);
+  http_.Then(fail);
+  http_.Then(fail);
+  EXPECT_FALSE(Run(digest_, file_.size()));
+  EXPECT_EQ(error_, "the request failed (fake)");
+  EXPECT_EQ(http_.offsets.size(), 5u);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(DownloadTest, FailuresWithoutErrorTextNameTheUrl) {
+  http_.FailAlways("");
+  EXPECT_FALSE(Run(digest_, file_.size()));
+  EXPECT_EQ(error_, "the download of " + url_ + " failed");
+  EXPECT_EQ(http_.offsets.size(), 5u);
+}
+
+TEST_F(DownloadTest, CancelLeavesThePartFileAndTheNextCallResumesIt) {
+  std::atomic<bool> cancel{false};
+  const ProgressFn stop_after_two = [&](uint64_t done, uint64_t) {
+    if (done >= 2 * kPiece) cancel = true;
+  };
+  EXPECT_FALSE(Download(http_, url_, dest_, digest_, file_.size(), stop_after_two, &cancel, error_));
+  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(ReadFile(PartOf(dest_)), file_.substr(0, 2 * kPiece));
+  EXPECT_EQ(http_.offsets.size(), 1u);  // no further attempt after a stop
+
+  cancel = false;
+  ASSERT_TRUE(Run(digest_, file_.size(), &cancel)) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, (std::vector<uint64_t>{0, 2 * kPiece}));
+}
+
+TEST_F(DownloadTest, CancelAfterTheTransferStillStopsWithoutMovingIntoPlace) {
+  std::atomic<bool> cancel{false};
+  const ProgressFn stop_at_end = [&](uint64_t done, uint64_t total) {
+    if (done == total) cancel = true;
+  };
+  EXPECT_FALSE(Download(http_, url_, dest_, digest_, file_.size(), stop_at_end, &cancel, error_));
+  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(ReadFile(PartOf(dest_)), file_);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(DownloadTest, UpperCaseDigestMatchesTheSameFile) {
+  ASSERT_TRUE(Run(Upper(digest_), file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+}
+
+TEST_F(DownloadTest, FolderThatCannotBeCreatedIsCannotWrite) {
+  WriteFile(dir_ / "tools", "a file where the folder should be");
+  EXPECT_FALSE(Run(digest_, file_.size()));
+  EXPECT_EQ(error_, "cannot write " + PathText(PartOf(dest_)));
+  EXPECT_TRUE(http_.offsets.empty());
+}
+
+TEST_F(DownloadTest, RenameFailureNamesThePartFileAndKeepsIt) {
+  // A folder that is not empty at the destination: the move into place cannot replace it.
+  WriteFile(dest_ / "inside.txt", "x");
+  EXPECT_FALSE(Run(digest_, file_.size()));
+  EXPECT_EQ(error_.rfind("cannot rename " + PathText(PartOf(dest_)) + ": ", 0), 0u) << error_;
+  EXPECT_GT(error_.size(), ("cannot rename " + PathText(PartOf(dest_)) + ": ").size());
+  EXPECT_EQ(ReadFile(PartOf(dest_)), file_);
+}
+
+TEST_F(DownloadTest, WithoutDigestATransferOfTheWrongSizeIsNotPutInPlace) {
+  // The transfer claims success with fewer bytes than the caller expects: the next attempt
+  // resumes, and the file is complete in the end.
+  FakeHttp::Step short_body;
+  short_body.deliver = 1000;
+  http_.Then(short_body);
+  ASSERT_TRUE(Run("", file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(http_.offsets, (std::vector<uint64_t>{0, 1000}));
+
+  // A server whose file is longer than expected never gets it into place.
+  fs::remove(dest_);
+  http_.offsets.clear();
+  EXPECT_FALSE(Run("", file_.size() - 1));
+  EXPECT_EQ(error_, "the download of llvm.tar.xz is damaged (size), trying again");
+  EXPECT_EQ(http_.offsets.size(), 5u);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+// --- Download over the wire ----------------------------------------------------------------
+
+class DownloadWireTest : public ::testing::Test {
+ protected:
+  const std::string file_ = Pattern(5 * kPiece + 1234);
+  const std::string digest_ = Sha256Of(file_);
+  HttpServer server_;
+  std::unique_ptr<Http> http_ = CreateHttp();
+  ScratchDir dir_;
+  const fs::path dest_ = dir_ / "downloads" / "package.zip";
+  std::string error_;
+
+  bool Run(const std::string& path, const std::string& digest, uint64_t size,
+           const ProgressFn& progress = {}, const std::atomic<bool>* cancel = nullptr) {
+    return Download(*http_, server_.Url(path), dest_, digest, size, progress, cancel, error_);
+  }
+};
+
+TEST_F(DownloadWireTest, DroppedConnectionResumesWithARangedRequest) {
+  int calls = 0;
+  const std::string file = file_;
+  server_.Route("/package.zip", [&calls, file](const test::Request&) {
+    Reply reply;
+    reply.body = file;
+    if (calls++ == 0) reply.drop_after = 2 * kPiece + 10;
+    return reply;
+  });
+  Progress progress;
+  ASSERT_TRUE(Run("/package.zip", digest_, file_.size(), progress.fn())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_FALSE(fs::exists(PartOf(dest_)));
+  // Everything sent before the cut was kept: the second request starts right there.
+  EXPECT_EQ(server_.Ranges("/package.zip"),
+            (std::vector<std::string>{"", "bytes=" + std::to_string(2 * kPiece + 10) + "-"}));
+  ASSERT_FALSE(progress.calls.empty());
+  EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{file_.size()}, uint64_t{file_.size()}));
+}
+
+TEST_F(DownloadWireTest, ResumeAgainstAServerThatIgnoresRangesStillGivesTheFile) {
+  WriteFile(PartOf(dest_), file_.substr(0, 3 * kPiece + 7));
+  Reply reply;
+  reply.body = file_;
+  reply.ranges = false;
+  server_.Route("/package.zip", reply);
+  ASSERT_TRUE(Run("/package.zip", digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(server_.Ranges("/package.zip"),
+            std::vector<std::string>{"bytes=" + std::to_string(3 * kPiece + 7) + "-"});
+}
+
+TEST_F(DownloadWireTest, FileStreamedFromDiskResumesFromThePart) {
+  WriteFile(dir_ / "served" / "big.bin", file_);
+  server_.ServeFile("/big.bin", dir_ / "served" / "big.bin");
+  WriteFile(PartOf(dest_), file_.substr(0, kPiece + 3));
+  Progress progress;
+  ASSERT_TRUE(Run("/big.bin", digest_, 0, progress.fn())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(server_.Ranges("/big.bin"),
+            std::vector<std::string>{"bytes=" + std::to_string(kPiece + 3) + "-"});
+  // With no expected size the total comes from the answer: the resumed bytes plus the rest.
+  ASSERT_FALSE(progress.calls.empty());
+  EXPECT_EQ(progress.calls.front().second, file_.size());
+  EXPECT_GT(progress.calls.front().first, kPiece + 3);
+}
+
+TEST_F(DownloadWireTest, ReleaseDownloadThroughARedirect) {
+  server_.Serve("/objects/12345", file_);
+  server_.Redirect("/releases/download/v1.0/package.zip", "/objects/12345");
+  ASSERT_TRUE(Run("/releases/download/v1.0/package.zip", digest_, file_.size())) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+}
+
+TEST_F(DownloadWireTest, MissingFileFailsAfterFiveRequestsWithTheServersAnswer) {
+  server_.Status("/package.zip", 404);
+  EXPECT_FALSE(Run("/package.zip", digest_, file_.size()));
+  EXPECT_EQ(error_, "the server answered 404 for " + server_.Url("/package.zip"));
+  EXPECT_EQ(server_.Count("/package.zip"), 5);
+}
+
+TEST_F(DownloadWireTest, CompletePartFileAgainstA416IsVerifiedWithoutARequest) {
+  // Were a request made from the end of the file the server would answer 416.
+  WriteFile(PartOf(dest_), file_);
+  server_.Serve("/package.zip", file_);
+  ASSERT_TRUE(Run("/package.zip", Upper(digest_), file_.size())) << error_;
+  EXPECT_EQ(server_.TotalCount(), 0);
+  EXPECT_EQ(ReadFile(dest_), file_);
+}
+
+TEST_F(DownloadWireTest, CancelDuringAStalledBodyLeavesThePartAndTheNextCallResumes) {
+  Reply stalled;
+  stalled.body = file_;
+  stalled.stall_after = 2 * kPiece;
+  server_.Route("/package.zip", stalled);
+  std::atomic<bool> cancel{false};
+  // The player presses Stop once the first bytes are in; the stall never ends by itself.
+  const ProgressFn stop = [&](uint64_t, uint64_t) { cancel = true; };
+  EXPECT_FALSE(Run("/package.zip", digest_, file_.size(), stop, &cancel));
+  EXPECT_EQ(error_, "cancelled");
+  const std::string part = ReadFile(PartOf(dest_));
+  EXPECT_GT(part.size(), 0u);
+  EXPECT_EQ(part, file_.substr(0, part.size()));
+  EXPECT_EQ(server_.Count("/package.zip"), 1);
+
+  server_.ReleaseStalls();
+  server_.Serve("/package.zip", file_);
+  cancel = false;
+  ASSERT_TRUE(Run("/package.zip", digest_, file_.size(), {}, &cancel)) << error_;
+  EXPECT_EQ(ReadFile(dest_), file_);
+  EXPECT_EQ(server_.Ranges("/package.zip").back(), "bytes=" + std::to_string(part.size()) + "-");
+}
+
+TEST_F(DownloadWireTest, MoreBytesThanAnnouncedAreCaughtByTheDigest) {
+  // The server announces fewer bytes than the file has and sends them all: the client takes
+  // only the announced bytes, so the file is short and its digest does not match.
+  Reply liar;
+  liar.body = file_;
+  liar.announced_length = file_.size() - 1000;
+  server_.Route("/package.zip", liar);
+  EXPECT_FALSE(Run("/package.zip", digest_, 0));
+  EXPECT_EQ(error_, "the download of package.zip is damaged (checksum), trying again");
+  EXPECT_EQ(server_.Count("/package.zip"), 5);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(DownloadWireTest, MoreBytesThanExpectedWithoutDigestAreCaughtBySize) {
+  // No Content-Length: the client takes everything up to the close, more than the caller said.
+  Reply longer;
+  longer.body = file_ + "trailing junk";
+  longer.content_length = false;
+  server_.Route("/package.zip", longer);
+  EXPECT_FALSE(Run("/package.zip", "", file_.size()));
+  EXPECT_EQ(error_, "the download of package.zip is damaged (size), trying again");
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+}  // namespace
+}  // namespace launcher
