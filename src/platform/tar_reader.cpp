@@ -1,0 +1,301 @@
+#include "platform/tar_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "platform/tar_xz.h"
+
+namespace launcher {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr size_t kBlock = 512;
+
+// A meta entry longer than this keeps only its start: real names are far shorter, and a
+// crafted archive must not make the reader hold gigabytes.
+constexpr size_t kMaxMetaText = 1 << 20;
+
+// Header fields: offset and size.
+constexpr size_t kNameAt = 0, kNameSize = 100;
+constexpr size_t kModeAt = 100, kModeSize = 8;
+constexpr size_t kSizeAt = 124, kSizeSize = 12;
+constexpr size_t kTypeAt = 156;
+constexpr size_t kLinkAt = 157, kLinkSize = 100;
+constexpr size_t kMagicAt = 257;
+constexpr size_t kPrefixAt = 345, kPrefixSize = 155;
+
+bool IsMetaType(char type) { return type == 'L' || type == 'K' || type == 'x' || type == 'g'; }
+bool IsFileType(char type) { return type == '\0' || type == '0' || type == '7'; }
+
+// A text field, up to its first NUL.
+std::string Field(const uint8_t* header, size_t at, size_t size) {
+  const char* start = reinterpret_cast<const char*>(header + at);
+  return std::string(start, strnlen(start, size));
+}
+
+bool IsOctalDigit(uint8_t c) { return c >= '0' && c <= '7'; }
+
+// Octal digits; a NUL ends the field, anything else (spaces) is passed over. The first byte
+// counts as 0 when it is not a digit.
+uint64_t ReadOctal(const uint8_t* field, size_t size) {
+  if (field[0] == 0) return 0;
+  uint64_t value = IsOctalDigit(field[0]) ? field[0] - '0' : 0;
+  for (size_t i = 1; i < size; ++i) {
+    if (field[i] == 0) break;
+    if (IsOctalDigit(field[i])) value = value * 8 + (field[i] - '0');
+  }
+  return value;
+}
+
+// The size field: base-256 (its last eight bytes, big-endian) when the top bit of the first
+// byte is set, else octal.
+uint64_t ReadSize(const uint8_t* header) {
+  const uint8_t* field = header + kSizeAt;
+  if ((field[0] & 0x80) != 0) {
+    uint64_t value = 0;
+    for (size_t i = kSizeSize - 8; i < kSizeSize; ++i) value = (value << 8) | field[i];
+    return value;
+  }
+  return ReadOctal(field, kSizeSize);
+}
+
+bool AllZero(const uint8_t* block) {
+  return std::all_of(block, block + kBlock, [](uint8_t b) { return b == 0; });
+}
+
+// The text up to its first NUL.
+std::string UpToNul(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+// The key of the written-names table: "./bin/x" and "bin//x" name the same file as "bin/x".
+std::string NameKey(const std::string& name) { return NormalizeSlashPath(name); }
+
+}  // namespace
+
+std::string NormalizeSlashPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) {
+    if (!result.empty()) result += '/';
+    result += part;
+  }
+  return result;
+}
+
+TarReader::TarReader(const fs::path& dest, const NameMapper& mapper) {
+  state_.dest = dest;
+  state_.mapper = mapper;
+}
+
+bool TarReader::Feed(const uint8_t* data, size_t size, std::string& error) {
+  TarState& s = state_;
+  while (size > 0) {
+    if (s.in_data) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(size, s.data_left));
+      if (!TakeData(data, take, error)) return false;
+      data += take;
+      size -= take;
+      s.data_left -= take;
+      if (s.data_left == 0) {
+        s.skip_left = s.data_padding;
+        if (!FinishEntry(error)) return false;
+      }
+    } else if (s.skip_left > 0) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(size, s.skip_left));
+      data += take;
+      size -= take;
+      s.skip_left -= take;
+    } else {
+      const size_t take = std::min(size, kBlock - s.header_fill);
+      std::memcpy(s.header + s.header_fill, data, take);
+      data += take;
+      size -= take;
+      s.header_fill += take;
+      if (s.header_fill == kBlock) {
+        s.header_fill = 0;
+        if (!StartEntry(error)) return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
+  TarState& s = state_;
+  switch (s.sink) {
+    case TarState::Sink::kFile:
+      if (!s.file.Write(data, size)) {
+        error = "cannot write " + PathText(s.file_path);
+        return false;
+      }
+      break;
+    case TarState::Sink::kMeta:
+      if (s.meta.size() < kMaxMetaText) {
+        s.meta.append(reinterpret_cast<const char*>(data),
+                      std::min(size, kMaxMetaText - s.meta.size()));
+      }
+      break;
+    case TarState::Sink::kNowhere:
+      break;
+  }
+  return true;
+}
+
+bool TarReader::StartEntry(std::string& error) {
+  TarState& s = state_;
+  const uint8_t* h = s.header;
+  if (AllZero(h)) return true;  // end-of-archive blocks and record padding
+
+  const uint64_t size = ReadSize(h);
+  s.type = static_cast<char>(h[kTypeAt]);
+  std::string name = Field(h, kNameAt, kNameSize);
+  if (std::memcmp(h + kMagicAt, "ustar", 5) == 0) {
+    const std::string prefix = Field(h, kPrefixAt, kPrefixSize);
+    if (!prefix.empty()) name = prefix + "/" + name;
+  }
+  std::string link = Field(h, kLinkAt, kLinkSize);
+  const bool executable = (ReadOctal(h + kModeAt, kModeSize) & 0111) != 0;
+
+  // Names set by meta entries belong to the next real entry. Meta entries neither take nor
+  // clear them: GNU tar writes a 'K' entry, then an 'L' entry, then the link that uses both.
+  if (!IsMetaType(s.type)) {
+    if (!s.long_name.empty()) name = std::move(s.long_name);
+    if (!s.pax_path.empty()) name = std::move(s.pax_path);  // a pax path wins over a long name
+    if (!s.link_name.empty()) link = std::move(s.link_name);
+    s.long_name.clear();
+    s.pax_path.clear();
+    s.link_name.clear();
+  }
+
+  s.data_left = size;
+  s.data_padding = (kBlock - size % kBlock) % kBlock;
+  s.sink = TarState::Sink::kNowhere;
+  if (s.type == 'L' || s.type == 'K' || s.type == 'x') {
+    s.meta.clear();
+    s.sink = TarState::Sink::kMeta;
+  } else if (IsFileType(s.type)) {
+    if (!StartFile(name, executable, error)) return false;
+  } else if (s.type == '1') {
+    CopyLink(name, link);
+  } else if (s.type == '2') {
+    const size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    CopyLink(name, folder + link);
+  }
+  // 'g' and every other type ('5' folders, devices, FIFOs...): nothing is created.
+
+  s.in_data = true;
+  if (size == 0) return FinishEntry(error);
+  return true;
+}
+
+bool TarReader::StartFile(const std::string& name, bool executable, std::string& error) {
+  TarState& s = state_;
+  const std::string mapped = s.mapper ? s.mapper(name) : name;
+  if (mapped.empty()) return true;
+  if (!IsSafeArchivePath(mapped)) {
+    error = "unsafe path in the archive: " + name;
+    return false;
+  }
+  s.file_path = ArchiveDestPath(s.dest, mapped);
+  MakeParentFolder(s.file_path);
+  if (!s.file.Open(s.file_path, executable)) {
+    error = "cannot write " + PathText(s.file_path);
+    return false;
+  }
+  s.written[NameKey(name)] = mapped;
+  s.sink = TarState::Sink::kFile;
+  return true;
+}
+
+// A link becomes a copy of the file written for its target. The target resolves only through
+// the names written earlier in this stream, so a link can neither reach outside the
+// destination nor copy a file that this stream did not write. Unsafe names, unknown targets
+// and failed copies create nothing and are not errors.
+void TarReader::CopyLink(const std::string& name, const std::string& target) {
+  TarState& s = state_;
+  const std::string mapped = s.mapper ? s.mapper(name) : name;
+  if (mapped.empty() || !IsSafeArchivePath(mapped)) return;
+  const auto found = s.written.find(NameKey(target));
+  if (found == s.written.end()) return;
+  const fs::path source = ArchiveDestPath(s.dest, found->second);
+  const fs::path out = ArchiveDestPath(s.dest, mapped);
+  MakeParentFolder(out);
+  std::error_code ec;
+  fs::copy_file(source, out, fs::copy_options::overwrite_existing, ec);
+  if (!ec) s.written[NameKey(name)] = mapped;
+}
+
+bool TarReader::FinishEntry(std::string& error) {
+  TarState& s = state_;
+  s.in_data = false;
+  if (!Close(error)) return false;
+  if (s.sink != TarState::Sink::kMeta) return true;
+  if (s.type == 'L') s.long_name = UpToNul(s.meta);
+  if (s.type == 'K') s.link_name = UpToNul(s.meta);
+  if (s.type == 'x') ApplyPax();
+  s.meta.clear();
+  return true;
+}
+
+// Records of the form "<length> <key>=<value>\n"; "path" and "linkpath" are used.
+void TarReader::ApplyPax() {
+  TarState& s = state_;
+  const std::string& text = s.meta;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t space = text.find(' ', start);
+    if (space == std::string::npos) return;
+    uint64_t length = 0;
+    for (size_t i = start; i < space && text[i] >= '0' && text[i] <= '9'; ++i) {
+      length = length * 10 + static_cast<uint64_t>(text[i] - '0');
+      if (length > text.size()) return;
+    }
+    if (length == 0) return;
+    const size_t end = start + static_cast<size_t>(length);
+    if (end > text.size() || end <= space + 1) return;
+    const std::string body = text.substr(space + 1, end - 1 - (space + 1));
+    if (body.compare(0, 5, "path=") == 0) {
+      s.pax_path = body.substr(5);
+    } else if (body.compare(0, 9, "linkpath=") == 0) {
+      s.link_name = body.substr(9);
+    }
+    start = end;
+  }
+}
+
+bool TarReader::Close(std::string& error) {
+  TarState& s = state_;
+  if (!s.file.is_open()) return true;
+  if (!s.file.Close()) {
+    error = "cannot write " + PathText(s.file_path);
+    return false;
+  }
+  return true;
+}
+
+// Folders are made only as the parents of written files; a failure shows when the file is
+// opened or copied.
+void TarReader::MakeParentFolder(const fs::path& path) {
+  TarState& s = state_;
+  fs::path folder = path.parent_path();
+  if (folder == s.last_folder) return;
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!ec) s.last_folder = std::move(folder);
+}
+
+}  // namespace launcher

@@ -1,0 +1,76 @@
+// The tar layer of the tar.xz unpacker: takes the decoded tar stream in pieces of any size and
+// writes its regular files through the name mapper as they go by. Links become copies of files
+// written earlier in the same stream; nothing but plain files and folders is created.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+
+#include "platform/archive_file.h"
+#include "platform/zip.h"
+
+namespace launcher {
+
+// Where the reader is in the tar stream, kept from one piece to the next.
+struct TarState {
+  enum class Sink { kNowhere, kFile, kMeta };
+
+  std::filesystem::path dest;
+  NameMapper mapper;
+
+  uint8_t header[512] = {};
+  size_t header_fill = 0;  // 0 to 512
+
+  // The current entry.
+  char type = 0;
+  bool in_data = false;      // its data is being read
+  Sink sink = Sink::kNowhere;
+  uint64_t data_left = 0;    // data bytes still to come
+  uint64_t data_padding = 0; // padding after its data, up to the next 512-byte block
+
+  uint64_t skip_left = 0;    // padding bytes still to pass over
+
+  OutputFile file;           // at most one output file is open
+  std::filesystem::path file_path;
+  std::filesystem::path last_folder;  // the last parent folder made, to skip making it again
+
+  std::string meta;          // the data of the current 'L', 'K' or 'x' entry
+
+  // Set by meta entries for the next entry that is not a meta entry itself.
+  std::string long_name;     // from 'L'
+  std::string pax_path;      // from a pax "path" record
+  std::string link_name;     // from 'K' or a pax "linkpath" record
+
+  // Entry name in the archive (normalised, see NormalizeSlashPath) -> the mapped name it was
+  // written under, for the files written so far in this stream.
+  std::unordered_map<std::string, std::string> written;
+};
+
+class TarReader {
+ public:
+  TarReader(const std::filesystem::path& dest, const NameMapper& mapper);
+
+  // Handles the next piece of the stream; false with one sentence in `error` when the unpack
+  // must stop ("unsafe path in the archive: <name>", "cannot write <path>").
+  bool Feed(const uint8_t* data, size_t size, std::string& error);
+
+  // Closes the file being written, where the stream ended inside an entry; false with
+  // "cannot write <path>" when the system reports a failure.
+  bool Close(std::string& error);
+
+ private:
+  bool TakeData(const uint8_t* data, size_t size, std::string& error);
+  bool StartEntry(std::string& error);
+  bool StartFile(const std::string& name, bool executable, std::string& error);
+  void CopyLink(const std::string& name, const std::string& target);
+  bool FinishEntry(std::string& error);
+  void ApplyPax();
+  void MakeParentFolder(const std::filesystem::path& path);
+
+  TarState state_;
+};
+
+}  // namespace launcher

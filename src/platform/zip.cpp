@@ -1,0 +1,156 @@
+#include "platform/zip.h"
+
+#include <zip.h>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "platform/archive_file.h"
+
+namespace launcher {
+namespace fs = std::filesystem;
+namespace {
+
+// Each entry is streamed through one buffer of this size, never held whole.
+constexpr size_t kCopyBufferSize = 1 << 20;
+
+// The DOS "directory" attribute that zip writers put in the low byte of an entry's attributes.
+constexpr uint32_t kDosDirectory = 0x10;
+
+struct ArchiveCloser {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
+
+struct EntryCloser {
+  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+using EntryReader = std::unique_ptr<zip_file_t, EntryCloser>;
+
+// libzip reads an empty file as an empty archive; a zero-byte file is a failed download, not a
+// zip, so it is refused here.
+Archive OpenArchive(const fs::path& zip) {
+  std::error_code ec;
+  if (fs::file_size(zip, ec) == 0 && !ec) return nullptr;
+  int code = 0;
+  return Archive(zip_open(PathText(zip).c_str(), ZIP_RDONLY, &code));
+}
+
+// What the unpacker needs of an entry's statistics.
+struct EntryInfo {
+  std::string name;  // '\' already turned into '/'
+  uint64_t size = 0;
+  bool folder = false;
+  bool executable = false;
+};
+
+bool ReadEntryInfo(zip_t* archive, zip_uint64_t index, EntryInfo& info) {
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat_index(archive, index, 0, &stat) != 0) return false;
+  if ((stat.valid & ZIP_STAT_NAME) == 0 || (stat.valid & ZIP_STAT_SIZE) == 0) return false;
+  info.name = stat.name;
+  for (char& c : info.name) {
+    if (c == '\\') c = '/';
+  }
+  info.size = stat.size;
+  zip_uint8_t system = 0;
+  zip_uint32_t attributes = 0;
+  if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0) {
+    attributes = 0;
+  }
+  info.folder = (!info.name.empty() && info.name.back() == '/') ||
+                (attributes & kDosDirectory) != 0;
+  if (system == ZIP_OPSYS_UNIX) {
+    const uint32_t mode = attributes >> 16;
+    const uint32_t type = mode & 0170000;
+    info.executable = (type == 0 || type == 0100000) && (mode & 0111) != 0;
+  }
+  return true;
+}
+
+// Streams one entry into its output file, replacing what is there.
+bool WriteEntry(zip_t* archive, zip_uint64_t index, const fs::path& out, bool executable,
+                char* buffer) {
+  EntryReader entry(zip_fopen_index(archive, index, 0));
+  if (!entry) return false;
+  OutputFile file;
+  if (!file.Open(out, executable)) return false;
+  for (;;) {
+    const zip_int64_t count = zip_fread(entry.get(), buffer, kCopyBufferSize);
+    if (count < 0) return false;  // damaged data, a bad checksum, a read failure
+    if (count == 0) break;
+    if (!file.Write(buffer, static_cast<size_t>(count))) return false;
+  }
+  return file.Close();
+}
+
+}  // namespace
+
+bool IsSafeArchivePath(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+  if (name.find(':') != std::string::npos) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("/\\", start);
+    const size_t length = (end == std::string::npos ? name.size() : end) - start;
+    if (name.compare(start, length, "..") == 0) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+fs::path ArchiveDestPath(const fs::path& dest, const std::string& name) {
+  fs::path path = dest / fs::path(std::u8string(name.begin(), name.end()));
+  path.make_preferred();
+  return path;
+}
+
+bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& mapper,
+                const ProgressFn& progress, const std::atomic<bool>* cancel,
+                std::string& error) {
+  const Archive archive = OpenArchive(zip);
+  if (!archive) {
+    error = "cannot open " + PathText(zip) + " as a zip";
+    return false;
+  }
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  const zip_uint64_t entries = count > 0 ? static_cast<zip_uint64_t>(count) : 0;
+
+  uint64_t total = 0;
+  EntryInfo info;
+  for (zip_uint64_t i = 0; i < entries; ++i) {
+    if (ReadEntryInfo(archive.get(), i, info)) total += info.size;
+  }
+  uint64_t done = 0;
+
+  std::unique_ptr<char[]> buffer;
+  for (zip_uint64_t i = 0; i < entries; ++i) {
+    if (cancel != nullptr && cancel->load()) {
+      error = "cancelled";
+      return false;
+    }
+    if (!ReadEntryInfo(archive.get(), i, info)) continue;
+    const std::string mapped = mapper ? mapper(info.name) : info.name;
+    if (mapped.empty() || info.folder) continue;
+    if (!IsSafeArchivePath(mapped)) {
+      error = "unsafe path in " + PathText(zip) + ": " + info.name;
+      return false;
+    }
+    const fs::path out = ArchiveDestPath(dest, mapped);
+    std::error_code ec;
+    fs::create_directories(out.parent_path(), ec);  // a failure shows when the file is opened
+    if (!buffer) buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
+    if (!buffer || !WriteEntry(archive.get(), i, out, info.executable, buffer.get())) {
+      error = "cannot write " + PathText(out) + " from " + PathText(zip);
+      return false;
+    }
+    done += info.size;
+    if (progress) progress(done, total);
+  }
+  return true;
+}
+
+}  // namespace launcher

@@ -1,0 +1,88 @@
+// What the unpackers do with POSIX file modes, and a write that fails once the file is open.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/archive_file.h"
+#include "platform/tar_xz.h"
+#include "platform/zip.h"
+#include "support/scratch.h"
+#include "support/tar_writer.h"
+#include "support/zip_writer.h"
+
+namespace launcher {
+namespace {
+namespace fs = std::filesystem;
+using test::ScratchDir;
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 0777;
+}
+
+TEST(ArchiveModes, EntriesMarkedExecutableAreWrittenExecutable) {
+  ScratchDir scratch;
+  const mode_t mask = ::umask(022);
+  test::WriteZip(scratch / "a.zip", {{"bin/tool", "#!/bin/sh\n", false, true, 0755},
+                                     {"doc.txt", "text", false, true, 0644},
+                                     {"plain", "no mode"}});
+  // An existing file that was not executable becomes so when an executable entry replaces it.
+  test::WriteFile(scratch / "zip" / "bin" / "tool", "old");
+  std::string error;
+  ASSERT_TRUE(ExtractZip(scratch / "a.zip", scratch / "zip", {}, {}, nullptr, error)) << error;
+  EXPECT_EQ(ModeOf(scratch / "zip" / "bin" / "tool"), 0755u);
+  EXPECT_EQ(ModeOf(scratch / "zip" / "doc.txt"), 0644u);
+  EXPECT_EQ(ModeOf(scratch / "zip" / "plain"), 0644u);
+
+  test::TarWriter tar;
+  tar.File("bin/clang", "elf", 0755);
+  tar.File("lib/x.so", "so", 0700);
+  tar.File("include/x.h", "h", 0644);
+  tar.Symlink("bin/clang++", "clang");  // a copy keeps its target's mode
+  test::WriteFile(scratch / "a.tar.xz", test::XzCompress(tar.Finish()));
+  ASSERT_TRUE(ExtractTarXz(scratch / "a.tar.xz", scratch / "tar", {}, {}, nullptr, error))
+      << error;
+  EXPECT_EQ(ModeOf(scratch / "tar" / "bin" / "clang"), 0755u);
+  EXPECT_EQ(ModeOf(scratch / "tar" / "bin" / "clang++"), 0755u);
+  EXPECT_EQ(ModeOf(scratch / "tar" / "lib" / "x.so"), 0755u);
+  EXPECT_EQ(ModeOf(scratch / "tar" / "include" / "x.h"), 0644u);
+  ::umask(mask);
+}
+
+// /dev/full opens for writing and refuses every byte with ENOSPC, as a full disk does. An
+// unpack must not report a silently truncated file as written.
+TEST(ArchiveWrites, AFullDiskIsAnError) {
+  ScratchDir scratch;
+  const std::string data(300 * 1024, 'x');
+
+  fs::create_directories(scratch / "zip");
+  fs::create_symlink("/dev/full", scratch / "zip" / "full.bin");
+  test::WriteZip(scratch / "a.zip", {{"ok.txt", "ok"}, {"full.bin", data}});
+  std::string error;
+  EXPECT_FALSE(ExtractZip(scratch / "a.zip", scratch / "zip", {}, {}, nullptr, error));
+  EXPECT_EQ(error, "cannot write " + PathText(scratch / "zip" / "full.bin") + " from " +
+                       PathText(scratch / "a.zip"));
+
+  fs::create_directories(scratch / "tar");
+  fs::create_symlink("/dev/full", scratch / "tar" / "full.bin");
+  test::TarWriter tar;
+  tar.File("ok.txt", "ok");
+  tar.File("full.bin", data);
+  tar.File("after.txt", "after");
+  test::WriteFile(scratch / "a.tar.xz", test::XzCompress(tar.Finish()));
+  error.clear();
+  EXPECT_FALSE(ExtractTarXz(scratch / "a.tar.xz", scratch / "tar", {}, {}, nullptr, error));
+  EXPECT_EQ(error, "cannot write " + PathText(scratch / "tar" / "full.bin"));
+  EXPECT_FALSE(fs::exists(scratch / "tar" / "after.txt"));
+
+  // The same with an empty entry: nothing to write, so nothing fails.
+  test::TarWriter empty;
+  empty.File("full.bin", "");
+  test::WriteFile(scratch / "b.tar.xz", test::XzCompress(empty.Finish()));
+  EXPECT_TRUE(ExtractTarXz(scratch / "b.tar.xz", scratch / "tar", {}, {}, nullptr, error))
+      << error;
+}
+
+}  // namespace
+}  // namespace launcher
