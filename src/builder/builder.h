@@ -1,0 +1,175 @@
+// The build pipeline: the one object that makes the player's copy of the game playable and keeps
+// the launcher's log, its progress reports, its timed stages and the player's settings file.
+//
+// The application creates one Builder for the whole run, assigns the two sinks and the built-in
+// toolchain text right after construction, and then calls it from the main thread (quick queries,
+// choosing the game copy) and from the single worker thread (everything long).
+//
+// Files below the root:
+//   launcher.json   the player's settings: "game", "game_sha1", "built", "play_at_start", "music"
+//   launcher.log    one line per event, "%H:%M:%S " and the text
+//   downloads/      downloads in progress and finished
+//   tools/<id>/     installed build tools
+//   play/           the game the player runs; play/assets is the chosen copy of the game,
+//                   play/.next the staging folder of a package install
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "catalogue/game_copy.h"
+#include "catalogue/game_description.h"
+#include "catalogue/toolchain.h"
+#include "platform/http.h"
+#include "platform/platform.h"
+
+namespace launcher {
+
+// A progress report: what is being done, the text over the bar, and the fraction done
+// (0 to 1; negative when it is not known and the bar is indeterminate).
+struct Status {
+  std::string title;
+  std::string detail;
+  double fraction = -1;
+};
+
+// One timed stage of a build.
+struct StageTime {
+  std::string name;
+  double seconds = 0;  // wall-clock seconds on the monotonic clock
+};
+
+// A byte count for the player: "%.0f MB" below 1 GiB, "%.1f GB" from there (binary units).
+std::string FormatSize(uint64_t bytes);
+
+// Assigns the whole file (raw bytes) to `out`; false, leaving `out` alone, when it cannot be opened.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
+// out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
+// top-level *.toml, and anything that could leave the staging folder).
+std::string MapPackageEntry(const std::string& entry);
+
+class Builder {
+ public:
+  Builder(const GameDescription& game, const std::filesystem::path& root, Http* http,
+          Platform* platform);
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
+  // --- Assigned by the application once, right after construction ---
+
+  // Receives every progress report, on the reporting thread.
+  std::function<void(const Status&)> status_callback;
+  // Receives every log line without its time stamp, while the log mutex is held.
+  std::function<void(const std::string&)> log_callback;
+  // The running operation's cancel flag: set by Stop and at shutdown, cleared when a build,
+  // a package install or a game choice starts. Long operations receive its address.
+  std::atomic<bool> cancel{false};
+  // The toolchain description built into the program.
+  std::string builtin_toolchain;
+
+  // The package install's step, read by the interface every frame: 0 none (or the last one
+  // failed), 1 finding or downloading the package, 2 unpacking, 3 preparing the code and
+  // putting it in place, 4 finished.
+  std::atomic<int> package_step{0};
+  // The stages of the current (or last) build in the order they ran.
+  std::vector<StageTime> stage_times;
+
+  // --- Log, progress and stages ---
+
+  // One line to launcher.log (with its time stamp) and to the log sink. Never fails visibly.
+  void Log(const std::string& line);
+  // Empties the stage list and logs "build started <date>, <n> logical processors".
+  void LogBuildStart();
+  // Runs `body`, records its time and logs "stage <name>: <s> s", with " (stopped)" when it
+  // returned false. Returns the body's result.
+  bool RunStage(const std::string& name, const std::function<bool()>& body);
+  // Logs the timing summary of the stage list.
+  void LogTimings();
+  // Hands a Status to the status sink, if one is installed.
+  void Progress(const std::string& title, const std::string& detail, double fraction);
+
+  // --- Paths and settings (quick; any thread) ---
+
+  // The game description names a prebuilt package (or a package per copy of the game).
+  bool PackageMode() const;
+  std::filesystem::path PlayFolder() const;
+  std::filesystem::path ToolFolder(const std::string& id) const;
+  // The game's executable in the play folder, with the platform's executable suffix.
+  std::filesystem::path GameExe() const;
+  // The executable is there, and in package mode its "<exe>.dll" too.
+  bool IsGameInPlace() const;
+  // Stores a JSON string under `key` in launcher.json, keeping every other key.
+  void SetSetting(const std::string& key, const std::string& value);
+  void SetPlayAtStart(bool on);
+  // The launcher version that last finished a build; "" when none is recorded.
+  std::string BuiltVersion() const;
+  bool PlayAtStart() const;
+
+  // --- The player's copy of the game ---
+
+  // The recorded copy (or its disc image's copy inside play/assets when the original is gone);
+  // empty when none is recorded.
+  std::filesystem::path GamePath() const;
+  // Makes play/assets the accepted copy (a folder link, or the disc image hard-linked or copied
+  // into it) and records it in launcher.json.
+  bool ChooseGame(const GameCopy& copy, std::string& error);
+
+  // --- Making the game playable (worker thread) ---
+
+  // The one entry point of the build jobs: the package install in package mode.
+  bool BuildAll(std::string& err);
+  // Downloads (or takes from beside the launcher) the package, unpacks it into play/.next, lets
+  // the game prepare its code and puts the new version in place. Resumes where it stopped.
+  bool BuildPackage(std::string& err);
+  // The package name for the chosen copy; "" when none is known.
+  std::string FindPackage() const;
+
+  // Stage body "compile game code": runs the staged game with "--prepare-code" in `next`.
+  // True when it exits with 0; each "failed " line it prints replaces `kept_error`.
+  bool PrepareGameCode(const std::filesystem::path& next, std::string& kept_error);
+  // One line of the game's "--prepare-code" output, `now_ns - start_ns` nanoseconds into the
+  // run: progress lines become status reports, the others log lines.
+  void HandlePrepareLine(const std::string& line, int64_t start_ns, int64_t now_ns,
+                         std::string& kept_error);
+  // Stage body "replace the game": moves every entry of `next` but "logs" and *.toml over its
+  // namesake in the play folder, retrying entries that the system still holds.
+  bool ReplaceGame(const std::filesystem::path& next, std::string& err);
+
+  // How patient ReplaceGame is with an entry the system still holds: tries per entry and the
+  // wait between two tries. The launcher keeps these values; only tests shorten them.
+  struct ReplaceRetry {
+    int tries = 120;
+    std::chrono::milliseconds wait{1000};
+  };
+  ReplaceRetry replace_retry;
+
+ private:
+  struct PackageRun;  // what the stages of one package install share
+
+  bool FailPackageBuild(std::string& err);
+  bool DownloadPackage(PackageRun& run);
+  bool UnpackPackage(PackageRun& run);
+  void RemoveOtherDiscImages(const std::filesystem::path& assets,
+                             const std::filesystem::path& keep);
+  bool CopyDiscImage(const std::filesystem::path& source, const std::filesystem::path& dest,
+                     std::string& error);
+  // A string value of launcher.json; "" when the file, the key or its type is wrong.
+  std::string SettingText(const std::string& key) const;
+
+  GameDescription game;
+  std::filesystem::path root;
+  Http* http;
+  Platform* platform;
+  Toolchain toolchain;
+  std::mutex log_mutex;
+};
+
+}  // namespace launcher

@@ -1,0 +1,148 @@
+// Making play/assets the player's chosen copy of the game, and finding the recorded copy again.
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "builder/builder.h"
+#include "builder/file_ops.h"
+#include "catalogue/ascii.h"
+
+namespace launcher {
+namespace fs = std::filesystem;
+namespace {
+
+bool IsDiscImageName(const fs::path& path) {
+  return AsciiLower(PathToUtf8(path.extension())) == ".iso";
+}
+
+// The entries of a folder; none when it cannot be listed.
+std::vector<fs::path> ListFolder(const fs::path& folder) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  return entries;
+}
+
+}  // namespace
+
+fs::path Builder::GamePath() const {
+  std::string text;
+  if (!ReadWholeFile(root / "launcher.json", text)) return {};
+  const nlohmann::json settings = nlohmann::json::parse(text, nullptr, false);
+  if (settings.is_discarded()) return {};
+  std::string recorded;
+  if (settings.is_object()) {
+    const auto found = settings.find("game");
+    if (found != settings.end() && found->is_string()) recorded = found->get<std::string>();
+  }
+  const fs::path path = PathFromUtf8(recorded);
+  if (path.empty()) return path;
+  std::error_code ec;
+  if (fs::exists(path, ec)) return path;
+  // A disc image the player has since moved or deleted may still have its copy in play/assets.
+  if (IsDiscImageName(path)) {
+    const fs::path copy = PlayFolder() / "assets" / path.filename();
+    if (fs::exists(copy, ec) && !fs::is_directory(copy, ec)) return copy;
+  }
+  return path;
+}
+
+void Builder::RemoveOtherDiscImages(const fs::path& assets, const fs::path& keep) {
+  for (const fs::path& entry : ListFolder(assets)) {
+    if (!IsDiscImageName(entry)) continue;
+    std::error_code ec;
+    if (!keep.empty() && fs::equivalent(entry, keep, ec)) continue;
+    std::string error;
+    RemoveEntry(entry, error);
+  }
+}
+
+bool Builder::ChooseGame(const GameCopy& copy, std::string& error) {
+  // A flag left set by an earlier stopped job must not end this copy: the choice is a new
+  // operation the player started.
+  cancel.exchange(false);
+  std::error_code ec;
+  fs::create_directories(PlayFolder(), ec);
+  const fs::path assets = PlayFolder() / "assets";
+  const fs::path target = copy.is_disc_image ? copy.path.parent_path() : copy.path;
+
+  bool in_place = false;
+  if (fs::is_directory(assets, ec) && fs::equivalent(assets, target, ec)) {
+    if (!copy.is_disc_image) {
+      in_place = true;
+    } else if (!IsLink(assets)) {
+      RemoveOtherDiscImages(assets, copy.path);
+      in_place = true;
+    }
+  }
+
+  if (!in_place) {
+    if (EntryExists(assets)) {
+      std::string why;
+      // Only a real folder is emptied of its disc images: through a link they would be the
+      // player's own files.
+      if (!RemoveEntry(assets, why) && !IsLink(assets)) {
+        RemoveOtherDiscImages(assets, {});
+        RemoveEntry(assets, why);
+      }
+    }
+    if (EntryExists(assets)) {
+      error = "Cannot replace " + PathToUtf8(assets) +
+              ": remove it by hand and choose the game again.";
+      return false;
+    }
+    if (!copy.is_disc_image) {
+      if (!platform->LinkFolder(assets, copy.path, error)) return false;
+    } else {
+      fs::create_directories(assets, ec);
+      const fs::path dest = assets / copy.path.filename();
+      if (!platform->HardLink(dest, copy.path) && !CopyDiscImage(copy.path, dest, error)) {
+        return false;
+      }
+    }
+  }
+
+  const std::string path = PathToUtf8(copy.path);
+  SetSetting("game", path);
+  SetSetting("game_sha1", copy.sha1);
+  Log("game: " + path + (in_place ? " (in place), " : ", ") + copy.release + ", sha1 " +
+      copy.sha1);
+  return true;
+}
+
+bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::string& error) {
+  Log("copying " + PathToUtf8(source) + " to " + PathToUtf8(dest));
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(source, ec);
+  // An unknown size can never be reached, so such a copy ends as failed.
+  const uint64_t total = ec ? UINT64_MAX : static_cast<uint64_t>(size);
+  uint64_t done = 0;
+  bool ok = false;
+  {
+    std::ifstream in(source, std::ios::binary);
+    std::ofstream out(dest, std::ios::binary | std::ios::trunc);
+    constexpr size_t kBlock = 8388608;
+    std::vector<char> buffer(kBlock);
+    while (in && out) {
+      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      const std::streamsize got = in.gcount();
+      out.write(buffer.data(), got);
+      done += static_cast<uint64_t>(got);
+      Progress("Copying the disc image", FormatSize(done) + " of " + FormatSize(total),
+               total == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(total));
+      if (cancel) break;
+    }
+    out.close();
+    ok = !out.fail() && done == total;
+  }
+  if (ok) return true;
+  fs::remove(dest, ec);
+  error = cancel ? "cancelled" : "Could not copy the disc image (is the drive full?)";
+  return false;
+}
+
+}  // namespace launcher

@@ -1,0 +1,50 @@
+#include "builder/file_ops.h"
+
+#include <chrono>
+#include <system_error>
+#include <vector>
+
+namespace launcher {
+namespace fs = std::filesystem;
+
+fs::path PathFromUtf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string PathToUtf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+bool RemoveTree(const fs::path& path, std::string& error) {
+  if (!EntryExists(path)) return true;
+  std::error_code ec;
+  if (!IsLink(path) && fs::is_directory(path, ec)) {
+    // List first, then remove: a folder changing while it is being read may skip entries.
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+      entries.push_back(it->path());
+    }
+    if (ec) {
+      error = ec.message();
+      return false;
+    }
+    for (const fs::path& entry : entries) {
+      if (!RemoveTree(entry, error)) return false;
+    }
+  }
+  return RemoveEntry(path, error);
+}
+
+bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
+  std::error_code ec;
+  const fs::file_time_type time = fs::last_write_time(path, ec);
+  if (ec) return false;
+  using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+  constexpr int64_t kFrom1601To1970 = 116444736000000000;
+  const auto since_1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
+  ticks = std::chrono::duration_cast<Ticks>(since_1970).count() + kFrom1601To1970;
+  return true;
+}
+
+}  // namespace launcher

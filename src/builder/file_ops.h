@@ -1,0 +1,37 @@
+// File-system helpers of the Builder that the standard library does not give the same way on
+// every system: links (junctions on Windows) seen as links, removal that never follows a link,
+// and the replacing move with the system's own words for a failure.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace launcher {
+
+// UTF-8 text to a path and back, on every system.
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string PathToUtf8(const std::filesystem::path& path);
+
+// Something exists under this name; a link counts by itself, even when its target is gone.
+bool EntryExists(const std::filesystem::path& path);
+
+// A symbolic link, or on Windows any reparse point (a folder junction among them).
+bool IsLink(const std::filesystem::path& path);
+
+// Removes a file, an empty folder or a link itself (never its target). On failure `error` gets
+// the system's words for the reason.
+bool RemoveEntry(const std::filesystem::path& path, std::string& error);
+
+// Removes `path` with everything beneath it, without entering links; nothing there is success.
+bool RemoveTree(const std::filesystem::path& path, std::string& error);
+
+// Renames `from` to `to`, replacing an existing file there (on Windows a copy between volumes
+// is allowed). On failure `error` gets the system's words for the reason.
+bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                   std::string& error);
+
+// The last-write time as 100-nanosecond intervals since 1601-01-01 UTC; false when unreadable.
+bool LastWriteTicks(const std::filesystem::path& path, int64_t& ticks);
+
+}  // namespace launcher

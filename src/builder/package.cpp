@@ -1,0 +1,222 @@
+// The prebuilt-package road: find the package for the chosen copy, download it (or take the one
+// beside the launcher), unpack it into play/.next, then hand over to the code preparation and
+// the replacement of the play folder.
+#include <fstream>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "builder/builder.h"
+#include "builder/file_ops.h"
+#include "catalogue/ascii.h"
+#include "catalogue/release.h"
+#include "platform/download.h"
+#include "platform/zip.h"
+
+namespace launcher {
+namespace fs = std::filesystem;
+namespace {
+
+// True when the file exists and holds exactly `stamp`.
+bool StampEquals(const fs::path& file, const std::string& stamp) {
+  std::string text;
+  return ReadWholeFile(file, text) && text == stamp;
+}
+
+// The stamp of a package zip beside the launcher: its size and last-write time, so that a
+// changed zip gets unpacked again.
+std::string BesideStamp(const fs::path& zip) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(zip, ec);
+  const std::string size_text = ec ? "18446744073709551615" : std::to_string(size);
+  int64_t ticks = 0;
+  const std::string time_text =
+      LastWriteTicks(zip, ticks) ? std::to_string(ticks) : "-9223372036854775808";
+  return size_text + " " + time_text;
+}
+
+}  // namespace
+
+std::string MapPackageEntry(const std::string& entry) {
+  std::string name = entry;
+  if (StartsWith(name, "./")) name.erase(0, 2);
+  const std::string lower = AsciiLower(name);
+  for (const char* player_folder :
+       {"hdd/", "assets/", "logs/", "screenshots/", "captures/", "compiler/work/"}) {
+    if (StartsWith(lower, player_folder)) return "";
+  }
+  if (name.find("..") != std::string::npos) return "";
+  if (name.empty() || name[0] == '/' || name.find(':') != std::string::npos) return "";
+  if (lower.size() > 5 && EndsWith(lower, ".toml") && lower.find('/') == std::string::npos) {
+    return "";
+  }
+  return name;
+}
+
+// What the stages of one package install share.
+struct Builder::PackageRun {
+  std::string& err;
+  std::string name;       // the package's file name
+  fs::path downloads;     // root/downloads
+  fs::path zip;           // the zip to unpack
+  std::string stamp;      // what package.stamp holds for this zip
+  fs::path next;          // the staging folder
+};
+
+std::string Builder::FindPackage() const {
+  std::string sha1 = SettingText("game_sha1");
+  if (sha1.empty() && !game.packages.empty()) {
+    const fs::path path = GamePath();
+    if (!path.empty()) sha1 = IdentifyGameCopy(game, path).sha1;
+  }
+  const auto found = game.packages.find(AsciiLower(sha1));
+  if (found != game.packages.end()) return found->second;
+  return game.package;
+}
+
+bool Builder::FailPackageBuild(std::string& err) {
+  package_step = 0;
+  LogTimings();
+  if (err != "cancelled") Log("build stopped: " + err);
+  return false;
+}
+
+bool Builder::BuildPackage(std::string& err) {
+  cancel.exchange(false);
+  LogBuildStart();
+  if (GamePath().empty()) {
+    err = "Choose the game first.";
+    return FailPackageBuild(err);
+  }
+  PackageRun run{err, FindPackage(), root / "downloads", {}, {}, PlayFolder() / ".next"};
+  if (run.name.empty()) {
+    err = "No package is known for this copy of the game: choose it again.";
+    return FailPackageBuild(err);
+  }
+  fs::path base = root;
+  if (!base.has_filename()) base = base.parent_path();
+  run.zip = base.parent_path() / PathFromUtf8(run.name);
+  package_step = 1;
+
+  std::error_code ec;
+  if (fs::exists(run.zip, ec)) {
+    Log("package beside the launcher: " + PathToUtf8(run.zip));
+    run.stamp = BesideStamp(run.zip);
+  } else if (!RunStage("package download", [&] { return DownloadPackage(run); })) {
+    if (cancel) err = "cancelled";
+    return FailPackageBuild(err);
+  }
+
+  package_step = 2;
+  const fs::path staging_stamp = run.next / "package.stamp";
+  if (!StampEquals(staging_stamp, run.stamp)) {
+    std::string ignored;
+    RemoveTree(run.next, ignored);
+    if (!RunStage("package unpack", [&] { return UnpackPackage(run); })) {
+      if (cancel) err = "cancelled";
+      return FailPackageBuild(err);
+    }
+    {
+      std::ofstream out(staging_stamp, std::ios::binary | std::ios::trunc);
+      out << run.stamp;
+    }
+    if (run.zip.parent_path() == run.downloads) fs::remove(run.zip, ec);
+  }
+
+  package_step = 3;
+  std::string kept_error;
+  if (!RunStage("compile game code", [&] { return PrepareGameCode(run.next, kept_error); })) {
+    if (cancel) {
+      err = "cancelled";
+    } else if (!kept_error.empty()) {
+      err = kept_error;
+    } else {
+      err = "The game's code could not be built, see launcher.log";
+    }
+    return FailPackageBuild(err);
+  }
+  if (!fs::exists(run.next / PathFromUtf8(game.exe + ".dll"), ec)) {
+    err = "The build finished without " + game.exe + ".dll, see launcher.log";
+    return FailPackageBuild(err);
+  }
+  if (!RunStage("replace the game", [&] { return ReplaceGame(run.next, err); })) {
+    return FailPackageBuild(err);
+  }
+  std::string ignored;
+  RemoveTree(run.next, ignored);
+  if (!IsGameInPlace()) {
+    err = "The game was put in place but is not complete, see launcher.log";
+    return FailPackageBuild(err);
+  }
+
+  package_step = 4;
+  LogTimings();
+  SetSetting("built", game.launcher_version);
+  Progress("Ready", "", 1.0);
+  return true;
+}
+
+bool Builder::DownloadPackage(PackageRun& run) {
+  std::string tag = game.launcher_version;
+  if (!IsVersionTag(tag)) {
+    Release release;
+    std::string error;
+    if (!FetchLatestRelease(*http, game, release, error)) {
+      run.err = "Could not find the game's package: " + error;
+      return false;
+    }
+    tag = release.tag_name;
+  }
+  std::string base = game.repo;
+  if (base.size() >= 5 && EndsWith(base, ".git")) base.resize(base.size() - 4);
+  const std::string url = base + "/releases/download/" + tag + "/" + run.name;
+
+  std::string text;
+  std::string error;
+  if (!FetchText(*http, url + ".json", text, error)) {
+    run.err = "Could not find the game's package for " + tag + ": " + error;
+    return false;
+  }
+  const nlohmann::json description = nlohmann::json::parse(text, nullptr, false);
+  const auto sha256 = description.is_object() ? description.find("sha256") : description.end();
+  if (!description.is_object() || sha256 == description.end() || !sha256->is_string()) {
+    run.err = "The package's description for " + tag + " could not be read.";
+    return false;
+  }
+  run.stamp = sha256->get<std::string>();
+  uint64_t size = 0;
+  const auto size_field = description.find("size");
+  if (size_field != description.end() && size_field->is_number_unsigned()) {
+    size = size_field->get<uint64_t>();
+  }
+
+  std::error_code ec;
+  fs::create_directories(run.downloads, ec);
+  run.zip = run.downloads / PathFromUtf8(run.name);
+  // The zip is needed only to unpack it. When the staging folder already holds this package
+  // (a stop during the code preparation), the unpack is skipped and so is the download. When
+  // only the play folder holds it, the package is fetched again: the unpack needs the zip,
+  // which the finished install deleted, and a repeated install repairs the play folder.
+  if (StampEquals(run.next / "package.stamp", run.stamp)) return true;
+
+  const std::string title = "Downloading the game's package";
+  Progress(title, "", 0);
+  const ProgressFn progress = [&](uint64_t done, uint64_t) {
+    Progress(title, FormatSize(done) + " of " + FormatSize(size),
+             size == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(size));
+  };
+  return Download(*http, url, run.zip, run.stamp, size, progress, &cancel, run.err);
+}
+
+bool Builder::UnpackPackage(PackageRun& run) {
+  const std::string title = "Unpacking the game's package";
+  Progress(title, "", 0);
+  std::error_code ec;
+  fs::create_directories(run.next, ec);
+  const ProgressFn progress = [&](uint64_t done, uint64_t total) {
+    Progress(title, "", total == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(total));
+  };
+  return ExtractZip(run.zip, run.next, MapPackageEntry, progress, &cancel, run.err);
+}
+
+}  // namespace launcher

@@ -1,0 +1,603 @@
+// The prebuilt-package road end to end: a server of the test's own plays the hosting service
+// (latest release, the package zip and its description), the game copy is a disc image the test
+// makes, and the package's game is the fake game program, which prepares its "code" by a script.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "builder/builder.h"
+#include "builder/file_ops.h"
+#include "builder_fixture.h"
+#include "catalogue/game_copy.h"
+#include "catalogue/release.h"
+#include "platform/sha.h"
+#include "support/disc_image_writer.h"
+#include "support/http_server.h"
+#include "support/scratch.h"
+#include "support/zip_writer.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kPackage = "Halvorn-windows.zip";
+const std::string kZipPath = "/owner/halvorn/releases/download/v1.0/Halvorn-windows.zip";
+
+// Bytes that do not compress, so that the package is downloaded in many pieces.
+std::string NoiseBytes(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 12345;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+class BuilderPackageTest : public BuilderTest {
+ protected:
+  void SetUp() override {
+    Hosting().site = server.Url("/");
+    Hosting().api = server.Url("/api");
+
+    xbe = "XBEH" + std::string(300, 'x');
+    Sha1 sha1;
+    sha1.Update(reinterpret_cast<const uint8_t*>(xbe.data()), xbe.size());
+    xbe_sha1 = sha1.FinalHex();
+
+    game.repo = server.Url("/owner/halvorn.git");
+    game.package = kPackage;
+    game.releases = {{xbe_sha1, "Europe"}};
+
+    image = scratch / "games" / "Halvorn.iso";
+    DiscImageWriter disc;
+    disc.AddFile("default.xbe", xbe);
+    disc.AddFile("media\\a.wav", "wav");
+    fs::create_directories(image.parent_path());
+    ASSERT_TRUE(disc.WriteGamePartition(image));
+
+    game_bytes = ReadFile(TestProgram("fake_game"));
+    ASSERT_FALSE(game_bytes.empty()) << TestProgram("fake_game");
+    noise = NoiseBytes(700 * 1024);
+    MakePackage(scratch / "published" / kPackage);
+    Publish(scratch / "published" / kPackage);
+
+    // What belongs to the player in the play folder.
+    WriteFile(Play() / "logs" / "old.log", "the player's log");
+    WriteFile(Play() / "settings.toml", "the player's settings");
+    WriteFile(Play() / "hdd" / "E" / "save.dat", "the player's save");
+
+    MakeBuilder();
+  }
+
+  void TearDown() override { Hosting() = HostingService(); }
+
+  void MakePackage(const fs::path& zip) {
+    fs::create_directories(zip.parent_path());
+    WriteZip(zip, {
+                      {Exe(), game_bytes, false, true, 0755},
+                      {"bin/data.bin", noise, false, false},
+                      {"./readme.txt", "read me"},
+                      {"data/level.toml", "kept: not at the top"},
+                      {"config.toml", "the package's settings"},
+                      {"logs/package.log", "the package's log"},
+                      {"hdd/E/save.dat", "the package's save"},
+                      {"assets/default.xbe", "the package's disc"},
+                      {"compiler/work/o.obj", "work"},
+                  });
+  }
+
+  // Serves the zip and its description; an empty `description` makes the usual one.
+  void Publish(const fs::path& zip, std::string description = "",
+               const std::string& path = kZipPath) {
+    published_sha256 = Sha256File(zip);
+    if (description.empty()) {
+      description = nlohmann::json{{"sha256", published_sha256}, {"size", fs::file_size(zip)}}.dump();
+    }
+    server.ServeFile(path, zip);
+    server.Serve(path + ".json", description);
+  }
+
+  // The fake game's script for its next runs.
+  void Script(const std::string& text) { WriteFile(root / "fake_game.txt", text); }
+
+  bool ChooseTheDisc() {
+    const GameCopy copy = IdentifyGameCopy(game, image);
+    EXPECT_TRUE(copy.ok) << copy.message;
+    std::string error;
+    EXPECT_TRUE(builder->ChooseGame(copy, error)) << error;
+    return copy.ok;
+  }
+
+  bool Build() {
+    err.clear();
+    log.clear();
+    statuses.clear();
+    steps.clear();
+    return builder->BuildAll(err);
+  }
+
+  fs::path Play() const { return root / "play"; }
+  fs::path Next() const { return Play() / ".next"; }
+
+  std::string Setting(const char* key) const {
+    const auto settings = nlohmann::json::parse(ReadFile(root / "launcher.json"), nullptr, false);
+    if (!settings.is_object() || !settings.contains(key)) return "";
+    return settings[key].is_string() ? settings[key].get<std::string>() : "?";
+  }
+
+  // The log line of the named stage ("" when it did not run).
+  std::string StageLine(const std::string& stage) const {
+    for (const std::string& line : log) {
+      if (line.rfind("stage " + stage + ": ", 0) == 0) return line;
+    }
+    return "";
+  }
+
+  int StageLines(const std::string& stage) const {
+    int count = 0;
+    for (const std::string& line : log) count += line.rfind("stage " + stage + ": ", 0) == 0;
+    return count;
+  }
+
+  // Stops the run at the first status report that `when` accepts.
+  void StopWhen(std::function<bool(const Status&)> when) {
+    on_status = [this, when](const Status& status) {
+      if (when(status)) builder->cancel = true;
+    };
+  }
+
+  void ExpectFailedWith(const std::string& expected) {
+    EXPECT_EQ(err, expected);
+    EXPECT_EQ(builder->package_step, 0);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.back(), "build stopped: " + expected);
+    EXPECT_EQ(Setting("built"), "");
+    bool timing = false;
+    for (const std::string& line : log) timing = timing || line.rfind("timing: ", 0) == 0;
+    EXPECT_TRUE(timing);
+  }
+
+  void ExpectStopped() {
+    EXPECT_EQ(err, "cancelled");
+    EXPECT_EQ(builder->package_step, 0);
+    ASSERT_FALSE(log.empty());
+    for (const std::string& line : log) EXPECT_NE(line.rfind("build stopped", 0), 0u) << line;
+    EXPECT_EQ(log.back().rfind("timing: ", 0), 0u) << log.back();
+    EXPECT_EQ(Setting("built"), "");
+  }
+
+  HttpServer server;
+  std::string xbe;
+  std::string xbe_sha1;
+  fs::path image;
+  std::string game_bytes;
+  std::string noise;
+  std::string published_sha256;
+  std::string err;
+};
+
+TEST_F(BuilderPackageTest, ADiscAndOneButtonMakeAPlayableGame) {
+  ASSERT_TRUE(ChooseTheDisc());
+  Script("record\nsay progress 1 0 2 0 100\nsay [0.1] loading\nsay [0.2] Game code: 2 functions\n"
+         "say progress 1 2 2 100 100\nsay all done\ndll\n");
+  ASSERT_TRUE(Build()) << err;
+
+  // The game is in place, with the package's files.
+  EXPECT_TRUE(builder->IsGameInPlace());
+  EXPECT_EQ(ReadFile(Play() / Exe()), game_bytes);
+  EXPECT_EQ(ReadFile(Play() / "Halvorn.dll"), "the game's library");
+  EXPECT_EQ(ReadFile(Play() / "bin" / "data.bin"), noise);
+  EXPECT_EQ(ReadFile(Play() / "readme.txt"), "read me");
+  EXPECT_EQ(ReadFile(Play() / "data" / "level.toml"), "kept: not at the top");
+  EXPECT_EQ(ReadFile(Play() / "package.stamp"), published_sha256);
+  EXPECT_EQ(Setting("built"), "v1.0");
+  EXPECT_FALSE(fs::exists(Next()));
+  EXPECT_FALSE(fs::exists(root / "downloads" / kPackage));
+  EXPECT_EQ(builder->package_step, 4);
+
+  // What belongs to the player is untouched.
+  EXPECT_EQ(ReadFile(Play() / "logs" / "old.log"), "the player's log");
+  EXPECT_FALSE(fs::exists(Play() / "logs" / "package.log"));
+  EXPECT_EQ(ReadFile(Play() / "settings.toml"), "the player's settings");
+  EXPECT_FALSE(fs::exists(Play() / "config.toml"));
+  EXPECT_EQ(ReadFile(Play() / "hdd" / "E" / "save.dat"), "the player's save");
+  EXPECT_EQ(ReadFile(Play() / "assets" / "Halvorn.iso"), ReadFile(image));
+  EXPECT_FALSE(fs::exists(Play() / "assets" / "default.xbe"));
+  EXPECT_FALSE(fs::exists(Play() / "compiler"));
+
+  // The game ran once, with "--prepare-code", in the staging folder.
+  const std::vector<std::string> runs = TextLines(ReadFile(root / "fake_game_runs.txt"));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_NE(runs[0].find(Exe() + " --prepare-code in "), std::string::npos) << runs[0];
+  EXPECT_EQ(runs[0].substr(runs[0].size() - 5), ".next") << runs[0];
+
+  // The log: banner, the four stages, the game's lines, the timing summary.
+  const std::vector<std::string> file = LogFileLines();
+  EXPECT_EQ(file.size() >= log.size() ? std::vector<std::string>(file.end() - log.size(), file.end())
+                                      : file,
+            log);
+  ASSERT_GE(log.size(), 12u);
+  EXPECT_TRUE(std::regex_match(log[0], std::regex(R"(build started \d{4}-\d\d-\d\d, \d+ logical processors)")))
+      << log[0];
+  const std::vector<std::string> stages = {"package download", "package unpack",
+                                           "compile game code", "replace the game"};
+  std::vector<std::string> stage_lines;
+  for (const std::string& line : log) {
+    if (line.rfind("stage ", 0) == 0) stage_lines.push_back(line);
+  }
+  ASSERT_EQ(stage_lines.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(std::regex_match(stage_lines[i], std::regex("stage " + stages[i] + R"(: \d+\.\d s)")))
+        << stage_lines[i];
+  }
+  EXPECT_TRUE(Logged("game: [0.2] Game code: 2 functions"));
+  EXPECT_TRUE(Logged("game: all done"));
+  EXPECT_FALSE(Logged("game: [0.1] loading"));
+  const size_t end = log.size();
+  EXPECT_TRUE(std::regex_match(log[end - 5], std::regex(R"(timing: 4 stages, \d+\.\d s in all)")))
+      << log[end - 5];
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(std::regex_match(log[end - 4 + i],
+                                 std::regex(R"(timing: +\d+\.\d s +\d+\.\d%  )" + stages[i])))
+        << log[end - 4 + i];
+  }
+
+  // Progress: the package steps only go forward, and the last report says "Ready".
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end()));
+  EXPECT_EQ(steps.front(), 1);
+  EXPECT_NE(std::find(steps.begin(), steps.end(), 2), steps.end());
+  EXPECT_EQ(statuses.back().title, "Ready");
+  EXPECT_DOUBLE_EQ(statuses.back().fraction, 1.0);
+  auto seen = [this](const std::string& title, const std::string& detail) {
+    return std::any_of(statuses.begin(), statuses.end(), [&](const Status& s) {
+      return s.title == title && (detail.empty() || s.detail == detail);
+    });
+  };
+  const std::string size = FormatSize(fs::file_size(scratch / "published" / kPackage));
+  EXPECT_TRUE(seen("Downloading the game's package", size + " of " + size));
+  EXPECT_TRUE(seen("Unpacking the game's package", ""));
+  EXPECT_TRUE(seen("Building Halvorn for this PC", "Starting"));
+  EXPECT_TRUE(seen("Building Halvorn for this PC", "0 of 2 files"));
+  EXPECT_TRUE(seen("Building Halvorn for this PC", "Finishing the build"));
+}
+
+TEST_F(BuilderPackageTest, AStopDuringTheDownloadResumesWithARangeRequest) {
+  ASSERT_TRUE(ChooseTheDisc());
+  StopWhen([](const Status& s) { return s.title == "Downloading the game's package" && s.fraction > 0; });
+  EXPECT_FALSE(Build());
+  ExpectStopped();
+  EXPECT_EQ(StageLines("package download"), 1);
+  EXPECT_TRUE(std::regex_match(log[1], std::regex(R"(stage package download: \d+\.\d s \(stopped\))")))
+      << log[1];
+  const fs::path part = root / "downloads" / (kPackage + ".part");
+  ASSERT_TRUE(fs::exists(part));
+  const uint64_t had = fs::file_size(part);
+  EXPECT_GT(had, 0u);
+  EXPECT_LT(had, fs::file_size(scratch / "published" / kPackage));
+
+  on_status = nullptr;
+  ASSERT_TRUE(Build()) << err;
+  const std::vector<std::string> ranges = server.Ranges(kZipPath);
+  ASSERT_EQ(ranges.size(), 2u);
+  EXPECT_EQ(ranges[0], "");
+  EXPECT_EQ(ranges[1], "bytes=" + std::to_string(had) + "-");
+  EXPECT_EQ(ReadFile(Play() / "bin" / "data.bin"), noise);
+  EXPECT_FALSE(fs::exists(part));
+}
+
+TEST_F(BuilderPackageTest, AStopDuringTheUnpackMakesTheStagingFolderAgain) {
+  ASSERT_TRUE(ChooseTheDisc());
+  StopWhen([](const Status& s) { return s.title == "Unpacking the game's package" && s.fraction > 0; });
+  EXPECT_FALSE(Build());
+  ExpectStopped();
+  EXPECT_EQ(StageLines("package unpack"), 1);
+  EXPECT_TRUE(fs::exists(Next()));
+  EXPECT_FALSE(fs::exists(Next() / "package.stamp"));
+  EXPECT_TRUE(fs::exists(root / "downloads" / kPackage));  // kept for the next unpack
+  WriteFile(Next() / "left over", "from the stopped unpack");
+
+  // The next run unpacks afresh (its code preparation is stopped, to look at the staging).
+  Script("say progress 1 1 4 10 100\nwait\n");
+  StopWhen([](const Status& s) { return s.title == "Building Halvorn for this PC" && s.detail != "Starting"; });
+  EXPECT_FALSE(Build());
+  ExpectStopped();
+  EXPECT_EQ(StageLines("package unpack"), 1);
+  EXPECT_EQ(StageLines("package download"), 1);
+  EXPECT_EQ(server.Count(kZipPath), 1);  // the complete zip was not fetched again
+  EXPECT_FALSE(fs::exists(Next() / "left over"));
+  EXPECT_EQ(ReadFile(Next() / "package.stamp"), published_sha256);
+  EXPECT_EQ(ReadFile(Next() / "bin" / "data.bin"), noise);
+  EXPECT_FALSE(fs::exists(root / "downloads" / kPackage));
+}
+
+TEST_F(BuilderPackageTest, AStopDuringTheCodePreparationSkipsTheUnpackNextTime) {
+  ASSERT_TRUE(ChooseTheDisc());
+  Script("say progress 1 1 4 10 100\nwait\n");
+  StopWhen([](const Status& s) { return s.title == "Building Halvorn for this PC" && s.detail != "Starting"; });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Build());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // not the game's 60 s
+  ExpectStopped();
+  EXPECT_TRUE(std::regex_match(StageLine("compile game code"),
+                               std::regex(R"(stage compile game code: \d+\.\d s \(stopped\))")))
+      << StageLine("compile game code");
+  EXPECT_EQ(ReadFile(Next() / "package.stamp"), published_sha256);
+
+  on_status = nullptr;
+  fs::remove(root / "fake_game.txt");
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_EQ(StageLines("package unpack"), 0);
+  EXPECT_EQ(StageLines("compile game code"), 1);
+  EXPECT_EQ(server.Count(kZipPath), 1);  // the staging folder holds it: no download either
+  EXPECT_FALSE(fs::exists(root / "downloads" / kPackage));
+  EXPECT_EQ(ReadFile(Play() / "package.stamp"), published_sha256);
+  EXPECT_TRUE(builder->IsGameInPlace());
+}
+
+TEST_F(BuilderPackageTest, APackageBesideTheLauncherIsUsedAndKept) {
+  ASSERT_TRUE(ChooseTheDisc());
+  const fs::path beside = scratch / kPackage;  // the root's parent: the launcher's folder
+  MakePackage(beside);
+  server.Serve("/api/repos/owner/halvorn/releases/latest", R"({"tag_name": "v9.0"})");
+
+  Script("say progress 1 1 4 10 100\nwait\n");
+  StopWhen([](const Status& s) { return s.title == "Building Halvorn for this PC" && s.detail != "Starting"; });
+  EXPECT_FALSE(Build());
+  EXPECT_TRUE(Logged("package beside the launcher: " + PathToUtf8(beside)));
+  EXPECT_EQ(StageLines("package download"), 0);
+  EXPECT_EQ(StageLines("package unpack"), 1);
+  EXPECT_EQ(server.TotalCount(), 0);
+  int64_t ticks = 0;
+  ASSERT_TRUE(LastWriteTicks(beside, ticks));
+  const std::string stamp = std::to_string(fs::file_size(beside)) + " " + std::to_string(ticks);
+  EXPECT_EQ(ReadFile(Next() / "package.stamp"), stamp);
+
+  // The same zip again: the staging folder still holds it.
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(StageLines("package unpack"), 0);
+
+  // A zip with a new last-write time is unpacked afresh.
+  fs::last_write_time(beside, fs::last_write_time(beside) + std::chrono::hours(1));
+  on_status = nullptr;
+  fs::remove(root / "fake_game.txt");
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_EQ(StageLines("package unpack"), 1);
+  EXPECT_EQ(server.TotalCount(), 0);
+  EXPECT_TRUE(fs::exists(beside));
+  ASSERT_TRUE(LastWriteTicks(beside, ticks));
+  EXPECT_EQ(ReadFile(Play() / "package.stamp"),
+            std::to_string(fs::file_size(beside)) + " " + std::to_string(ticks));
+  EXPECT_EQ(Setting("built"), "v1.0");
+}
+
+TEST_F(BuilderPackageTest, AnInstallOfTheSamePackageAgainFetchesItAgain) {
+  ASSERT_TRUE(ChooseTheDisc());
+  ASSERT_TRUE(Build()) << err;
+  fs::remove(Play() / "Halvorn.dll");  // something broke the game
+  EXPECT_FALSE(builder->IsGameInPlace());
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_EQ(server.Count(kZipPath), 2);
+  EXPECT_TRUE(builder->IsGameInPlace());
+  EXPECT_EQ(builder->package_step, 4);
+}
+
+TEST_F(BuilderPackageTest, ADevelopmentLauncherTakesTheLatestRelease) {
+  game.launcher_version = "dev";
+  MakeBuilder();
+  ASSERT_TRUE(ChooseTheDisc());
+  const std::string path = "/owner/halvorn/releases/download/v2.5/" + kPackage;
+  Publish(scratch / "published" / kPackage, "", path);
+  server.Serve("/api/repos/owner/halvorn/releases/latest", R"({"tag_name": "v2.5", "assets": []})");
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_EQ(server.Count(path), 1);
+  EXPECT_EQ(Setting("built"), "dev");
+}
+
+TEST_F(BuilderPackageTest, ADescriptionWithoutSizeDownloadsWithAnIndeterminateBar) {
+  ASSERT_TRUE(ChooseTheDisc());
+  Publish(scratch / "published" / kPackage,
+          nlohmann::json{{"sha256", Sha256File(scratch / "published" / kPackage)}}.dump());
+  ASSERT_TRUE(Build()) << err;
+  std::vector<Status> downloads;
+  for (const Status& s : statuses) {
+    if (s.title == "Downloading the game's package" && !s.detail.empty()) downloads.push_back(s);
+  }
+  ASSERT_FALSE(downloads.empty());
+  for (const Status& s : downloads) {
+    EXPECT_DOUBLE_EQ(s.fraction, -1);
+    EXPECT_TRUE(std::regex_match(s.detail, std::regex(R"(\d+ MB of 0 MB)"))) << s.detail;
+  }
+}
+
+TEST_F(BuilderPackageTest, TheRepositoryLosesOnlyALowerCaseGitEnding) {
+  ASSERT_TRUE(ChooseTheDisc());
+  const struct {
+    std::string repo;
+    std::string path;
+  } cases[] = {
+      {"/owner/halvorn", "/owner/halvorn/releases/download/v1.0/"},
+      {"/owner/halvorn.GIT", "/owner/halvorn.GIT/releases/download/v1.0/"},
+  };
+  for (const auto& c : cases) {
+    game.repo = server.Url(c.repo);
+    MakeBuilder();
+    Publish(scratch / "published" / kPackage, "", c.path + kPackage);
+    ASSERT_TRUE(Build()) << err;
+    EXPECT_EQ(server.Count(c.path + kPackage + ".json"), 1) << c.repo;
+  }
+}
+
+TEST_F(BuilderPackageTest, EarlyFailuresSayWhatIsMissing) {
+  ASSERT_TRUE(Build() == false);
+  ExpectFailedWith("Choose the game first.");
+  EXPECT_EQ(log.size(), 3u);  // banner, timing summary of no stage, the reason
+  EXPECT_EQ(log[1], "timing: 0 stages, 0.0 s in all");
+
+  game.package.clear();
+  game.packages = {{"ffffffffffffffffffffffffffffffffffffffff", "other.zip"}};
+  MakeBuilder();
+  ASSERT_TRUE(ChooseTheDisc());
+  EXPECT_FALSE(Build());
+  ExpectFailedWith("No package is known for this copy of the game: choose it again.");
+  EXPECT_EQ(server.TotalCount(), 0);
+}
+
+TEST_F(BuilderPackageTest, DevelopmentLauncherWithoutAReleaseCannotFindThePackage) {
+  game.launcher_version = "dev";
+  MakeBuilder();
+  ASSERT_TRUE(ChooseTheDisc());
+  server.Status("/api/repos/owner/halvorn/releases/latest", 404);
+  EXPECT_FALSE(Build());
+  Release release;
+  std::string lookup;
+  ASSERT_FALSE(FetchLatestRelease(*http, game, release, lookup));
+  ExpectFailedWith("Could not find the game's package: " + lookup);
+}
+
+TEST_F(BuilderPackageTest, DescriptionProblemsNameTheTag) {
+  ASSERT_TRUE(ChooseTheDisc());
+  server.Status(kZipPath + ".json", 404);
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(err.rfind("Could not find the game's package for v1.0: ", 0), 0u) << err;
+  EXPECT_GT(err.size(), std::string("Could not find the game's package for v1.0: ").size());
+  ExpectFailedWith(err);
+
+  for (const char* description :
+       {"[1]", "{\"size\": 10}", "{\"sha256\": 5}", "not json", "{\"sha256\": \"ab\""}) {
+    SCOPED_TRACE(description);
+    server.Serve(kZipPath + ".json", description);
+    EXPECT_FALSE(Build());
+    ExpectFailedWith("The package's description for v1.0 could not be read.");
+  }
+  EXPECT_EQ(server.Count(kZipPath), 0);
+}
+
+TEST_F(BuilderPackageTest, ADamagedDownloadFailsWithTheDownloadersText) {
+  ASSERT_TRUE(ChooseTheDisc());
+  Publish(scratch / "published" / kPackage,
+          nlohmann::json{{"sha256", std::string(64, '0')}}.dump());
+  EXPECT_FALSE(Build());
+  ExpectFailedWith("the download of " + kPackage + " is damaged (checksum), trying again");
+}
+
+TEST_F(BuilderPackageTest, AZipThatIsNotAZipFailsWithTheUnpackersText) {
+  ASSERT_TRUE(ChooseTheDisc());
+  WriteFile(scratch / kPackage, "not a zip");
+  EXPECT_FALSE(Build());
+  ExpectFailedWith("cannot open " + PathToUtf8(scratch / kPackage) + " as a zip");
+}
+
+TEST_F(BuilderPackageTest, CodePreparationFailuresKeepTheGamesWords) {
+  ASSERT_TRUE(ChooseTheDisc());
+  const struct {
+    std::string script;
+    std::string err;
+  } cases[] = {
+      {"say failed first\nsay failed the disc is not readable\nexit 3\n",
+       "the disc is not readable"},
+      {"say something went wrong\nexit 3\n", "The game's code could not be built, see launcher.log"},
+      {"exit 0\n", "The build finished without Halvorn.dll, see launcher.log"},
+  };
+  int unpacks = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    Script(c.script);
+    EXPECT_FALSE(Build());
+    ExpectFailedWith(c.err);
+    unpacks += StageLines("package unpack");
+    EXPECT_FALSE(builder->IsGameInPlace());
+  }
+  EXPECT_EQ(unpacks, 1);  // after the first run the staging folder holds the package
+  EXPECT_EQ(server.Count(kZipPath), 1);
+}
+
+TEST_F(BuilderPackageTest, AReplacementThatCannotFinishKeepsTheStagingFolder) {
+  ASSERT_TRUE(ChooseTheDisc());
+  WriteFile(Play() / "readme.txt" / "inside", "a folder where the package has a file");
+  builder->replace_retry = {2, std::chrono::milliseconds(1)};
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(err.rfind("Could not put readme.txt in place (is the game still running, or an "
+                      "antivirus scanning it?): ", 0),
+            0u)
+      << err;
+  ExpectFailedWith(err);
+  EXPECT_EQ(CountLogged("build stopped: " + err), 1);
+  EXPECT_TRUE(fs::exists(Next() / "readme.txt"));
+  EXPECT_TRUE(std::regex_match(StageLine("replace the game"),
+                               std::regex(R"(stage replace the game: \d+\.\d s \(stopped\))")))
+      << StageLine("replace the game");
+
+  // Once the way is clear, the next attempt finishes the job.
+  fs::remove_all(Play() / "readme.txt");
+  builder->replace_retry = {};
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_EQ(ReadFile(Play() / "readme.txt"), "read me");
+  EXPECT_TRUE(builder->IsGameInPlace());
+}
+
+TEST_F(BuilderPackageTest, ThePackageIsFoundForTheChosenCopy) {
+  game.package = "fallback.zip";
+  game.packages = {{xbe_sha1, "Halvorn-eu.zip"}};
+  MakeBuilder();
+  EXPECT_EQ(builder->FindPackage(), "fallback.zip");  // nothing chosen yet
+  ASSERT_TRUE(ChooseTheDisc());
+  EXPECT_EQ(builder->FindPackage(), "Halvorn-eu.zip");
+
+  // The recorded digest in capitals, and none at all (the copy is hashed again).
+  std::string upper = xbe_sha1;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  builder->SetSetting("game_sha1", upper);
+  EXPECT_EQ(builder->FindPackage(), "Halvorn-eu.zip");
+  auto settings = nlohmann::json::parse(ReadFile(root / "launcher.json"));
+  settings.erase("game_sha1");
+  WriteFile(root / "launcher.json", settings.dump());
+  EXPECT_EQ(builder->FindPackage(), "Halvorn-eu.zip");
+
+  builder->SetSetting("game_sha1", std::string(40, 'e'));
+  EXPECT_EQ(builder->FindPackage(), "fallback.zip");
+}
+
+TEST(BuilderMapPackageEntryTest, ThePlayersFoldersAndUnsafeNamesAreLeftOut) {
+  const struct {
+    const char* entry;
+    const char* mapped;
+  } cases[] = {
+      {"./bin/x.dll", "bin/x.dll"},
+      {"bin/x.dll", "bin/x.dll"},
+      {"Halvorn.exe", "Halvorn.exe"},
+      {"config/settings.toml", "config/settings.toml"},
+      {".toml", ".toml"},
+      {"Bin/X.DLL", "Bin/X.DLL"},
+      {"HDD/E/x", ""},
+      {"Logs/a.txt", ""},
+      {"assets/default.xbe", ""},
+      {"screenshots/a.png", ""},
+      {"Captures/a.mp4", ""},
+      {"compiler/work/o.obj", ""},
+      {"./hdd/x", ""},
+      {"../x", ""},
+      {"a/../../x", ""},
+      {"a..b", ""},
+      {"/x", ""},
+      {"C:x", ""},
+      {"settings.toml", ""},
+      {"Game.TOML", ""},
+      {"", ""},
+      {"./", ""},
+      {"hdd", "hdd"},
+      {"compiler/other.txt", "compiler/other.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MapPackageEntry(c.entry), c.mapped) << c.entry;
+}
+
+}  // namespace
+}  // namespace launcher::test

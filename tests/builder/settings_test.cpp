@@ -1,0 +1,155 @@
+// launcher.json and the Builder's path queries.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+
+#include "builder/builder.h"
+#include "builder/file_ops.h"
+#include "builder_fixture.h"
+#include "support/scratch.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class BuilderSettingsTest : public BuilderTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(root);
+    MakeBuilder();
+  }
+  fs::path SettingsFile() const { return root / "launcher.json"; }
+  std::string SettingsText() const { return WithoutCr(ReadFile(SettingsFile())); }
+  json Settings() const { return json::parse(SettingsText(), nullptr, false); }
+};
+
+TEST_F(BuilderSettingsTest, NoFileReadsDefaultsAndTheFirstWriteCreatesIt) {
+  EXPECT_EQ(builder->BuiltVersion(), "");
+  EXPECT_FALSE(builder->PlayAtStart());
+  EXPECT_TRUE(builder->GamePath().empty());
+  builder->SetSetting("built", "v1.0");
+  EXPECT_EQ(SettingsText(), "{\n  \"built\": \"v1.0\"\n}");
+  EXPECT_EQ(builder->BuiltVersion(), "v1.0");
+}
+
+TEST_F(BuilderSettingsTest, WrittenFileIsIndentedByTwoAndEndsWithTheBrace) {
+  builder->SetSetting("game", "/games/disc.iso");
+  builder->SetPlayAtStart(true);
+  EXPECT_EQ(SettingsText(), "{\n  \"game\": \"/games/disc.iso\",\n  \"play_at_start\": true\n}");
+  const std::string raw = ReadFile(SettingsFile());
+  EXPECT_EQ(raw.back(), '}');
+}
+
+TEST_F(BuilderSettingsTest, WritingOneKeyKeepsEveryOther) {
+  WriteFile(SettingsFile(),
+            R"({"game": "/g", "game_sha1": "ab12", "built": "v0.9", "music": "/m",
+                "window": {"x": 3}, "play_at_start": false})");
+  builder->SetPlayAtStart(true);
+  builder->SetSetting("built", "v1.0");
+  const json settings = Settings();
+  EXPECT_EQ(settings, json::parse(R"({"game": "/g", "game_sha1": "ab12", "built": "v1.0",
+                                      "music": "/m", "window": {"x": 3}, "play_at_start": true})"));
+  EXPECT_TRUE(builder->PlayAtStart());
+}
+
+TEST_F(BuilderSettingsTest, AWriteReplacesAValueOfAnyType) {
+  WriteFile(SettingsFile(), R"({"built": 3, "play_at_start": "yes"})");
+  builder->SetSetting("built", "v1.0");
+  builder->SetPlayAtStart(false);
+  EXPECT_EQ(Settings(), json::parse(R"({"built": "v1.0", "play_at_start": false})"));
+}
+
+TEST_F(BuilderSettingsTest, MalformedFilesReadAsDefaultsAndAreReplacedOnWrite) {
+  for (const char* text : {"[1, 2, 3]", "{\"built\": \"v1.0\"", "42", "null", "", "\"text\""}) {
+    SCOPED_TRACE(text);
+    WriteFile(SettingsFile(), text);
+    EXPECT_EQ(builder->BuiltVersion(), "");
+    EXPECT_FALSE(builder->PlayAtStart());
+    EXPECT_EQ(builder->FindPackage(), "");
+    builder->SetSetting("built", "v1.0");
+    EXPECT_EQ(Settings(), json::parse(R"({"built": "v1.0"})"));
+  }
+}
+
+TEST_F(BuilderSettingsTest, WrongTypesReadAsDefaults) {
+  WriteFile(SettingsFile(), R"({"built": 1.5, "play_at_start": "true", "game": 7})");
+  EXPECT_EQ(builder->BuiltVersion(), "");
+  EXPECT_FALSE(builder->PlayAtStart());
+  EXPECT_TRUE(builder->GamePath().empty());
+  WriteFile(SettingsFile(), R"({"play_at_start": 1})");
+  EXPECT_FALSE(builder->PlayAtStart());
+  WriteFile(SettingsFile(), R"({"play_at_start": true})");
+  EXPECT_TRUE(builder->PlayAtStart());
+}
+
+TEST_F(BuilderSettingsTest, NonAsciiTextIsStoredAsUtf8) {
+  const std::string path = "/spiele/H\xC3\xA4lvorn \xE6\xB8\xB8\xE6\x88\x8F.iso";
+  builder->SetSetting("game", path);
+  const std::string text = SettingsText();
+  EXPECT_NE(text.find(path), std::string::npos) << text;
+  EXPECT_EQ(text.find("\\u"), std::string::npos) << text;
+  EXPECT_EQ(builder->GamePath(), PathFromUtf8(path));
+}
+
+TEST_F(BuilderSettingsTest, NothingIsWrittenWhenTheRootDoesNotExist) {
+  fs::remove_all(root);
+  builder->SetSetting("built", "v1.0");
+  builder->SetPlayAtStart(true);
+  EXPECT_FALSE(fs::exists(root));
+  EXPECT_EQ(builder->BuiltVersion(), "");
+}
+
+TEST_F(BuilderSettingsTest, WritesLeaveNoTemporaryFilesBehind) {
+  for (int i = 0; i < 5; ++i) builder->SetSetting("built", "v1." + std::to_string(i));
+  int entries = 0;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    EXPECT_EQ(entry.path().filename(), "launcher.json");
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(BuilderSettingsTest, ReadWholeFileGivesRawBytesAndLeavesTheOutputOnFailure) {
+  WriteFile(root / "bytes", std::string("a\r\nb\0c", 6));
+  std::string out = "old";
+  EXPECT_TRUE(ReadWholeFile(root / "bytes", out));
+  EXPECT_EQ(out, std::string("a\r\nb\0c", 6));
+  out = "old";
+  EXPECT_FALSE(ReadWholeFile(root / "missing", out));
+  EXPECT_EQ(out, "old");
+}
+
+TEST_F(BuilderSettingsTest, PathsLieBelowTheRoot) {
+  EXPECT_EQ(builder->PlayFolder(), root / "play");
+  EXPECT_EQ(builder->ToolFolder("llvm"), root / "tools" / "llvm");
+  EXPECT_EQ(builder->GameExe(), root / "play" / Exe());
+}
+
+TEST_F(BuilderSettingsTest, TheGameIsInPlaceWithItsLibraryOnlyInPackageMode) {
+  const fs::path play = root / "play";
+  EXPECT_FALSE(builder->IsGameInPlace());
+  WriteFile(play / Exe(), "exe");
+  EXPECT_FALSE(builder->PackageMode());
+  EXPECT_TRUE(builder->IsGameInPlace());  // outside package mode the library is not asked for
+
+  game.package = "Halvorn-windows.zip";
+  MakeBuilder();
+  EXPECT_TRUE(builder->PackageMode());
+  EXPECT_FALSE(builder->IsGameInPlace());
+  WriteFile(play / "Halvorn.dll", "dll");
+  EXPECT_TRUE(builder->IsGameInPlace());
+
+  game.package.clear();
+  game.packages = {{"ab12", "Halvorn-eu.zip"}};
+  MakeBuilder();
+  EXPECT_TRUE(builder->PackageMode());
+  fs::remove(play / "Halvorn.dll");
+  EXPECT_FALSE(builder->IsGameInPlace());
+}
+
+}  // namespace
+}  // namespace launcher::test
