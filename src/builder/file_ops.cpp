@@ -7,15 +7,6 @@
 namespace launcher {
 namespace fs = std::filesystem;
 
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string PathToUtf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 bool RemoveTree(const fs::path& path, std::string& error) {
   if (!EntryExists(path)) return true;
   std::error_code ec;

@@ -7,11 +7,9 @@
 #include <filesystem>
 #include <string>
 
-namespace launcher {
+#include "platform/platform.h"
 
-// UTF-8 text to a path and back, on every system.
-std::filesystem::path PathFromUtf8(const std::string& text);
-std::string PathToUtf8(const std::filesystem::path& path);
+namespace launcher {
 
 // Something exists under this name; a link counts by itself, even when its target is gone.
 bool EntryExists(const std::filesystem::path& path);

@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <system_error>
-#include <type_traits>
 
 #include "catalogue/ascii.h"
 #include "platform/disc_image.h"
@@ -16,35 +15,6 @@ namespace fs = std::filesystem;
 
 // A folder must hold the XBE and at least this many entries in all to count as the disc's files.
 constexpr int kMinFolderEntries = 3;
-
-// The path's bytes as UTF-8, without the locale conversions of path::string() that may throw.
-template <typename Path>
-std::string PathUtf8(const Path& path) {
-  if constexpr (std::is_same_v<typename Path::value_type, char>) {
-    return path.native();
-  } else {
-    return WideToUtf8(path.native());
-  }
-}
-
-template <typename Path>
-std::wstring PathWide(const Path& path) {
-  if constexpr (std::is_same_v<typename Path::value_type, char>) {
-    return Utf8ToWide(path.native());
-  } else {
-    return path.native();
-  }
-}
-
-// A path from UTF-8 text.
-template <typename Path = fs::path>
-Path PathFromUtf8(const std::string& text) {
-  if constexpr (std::is_same_v<typename Path::value_type, char>) {
-    return Path(text);
-  } else {
-    return Path(Utf8ToWide(text));
-  }
-}
 
 bool IsFolder(const fs::path& path) {
   std::error_code ec;
@@ -65,7 +35,7 @@ fs::path FindInFolder(const fs::path& folder, const std::string& name) {
   if (fs::exists(exact, ec)) return exact;
   const std::string wanted = AsciiLower(name);
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (AsciiLower(PathUtf8(it->path().filename())) == wanted) return it->path();
+    if (AsciiLower(PathToUtf8(it->path().filename())) == wanted) return it->path();
   }
   return {};
 }
@@ -87,7 +57,7 @@ bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>& bytes) {
 bool ReadXbeFromDisc(const std::string& name, const GameCopy& copy, std::vector<uint8_t>& bytes,
                      std::string& error) {
   DiscImage image;
-  if (!OpenDiscImage(image, PathWide(copy.path), error)) return false;
+  if (!OpenDiscImage(image, Utf8ToWide(PathToUtf8(copy.path)), error)) return false;
   const DiscEntry* entry = FindDiscEntry(image, name);  // from the root, in any letter case
   if (entry == nullptr || entry->folder) {
     error = "the disc image has no " + name;
@@ -105,7 +75,7 @@ bool ReadXbeFromFolder(const std::string& name, const GameCopy& copy, std::vecto
                        std::string& error) {
   if (!ReadWholeFile(FindInFolder(copy.path, name), bytes)) {
     bytes.clear();
-    error = "there is no " + name + " in " + PathUtf8(copy.path);
+    error = "there is no " + name + " in " + PathToUtf8(copy.path);
     return false;
   }
   return true;
@@ -120,12 +90,12 @@ bool Classify(const GameDescription& game, const fs::path& chosen, GameCopy& cop
       copy.path = path;
       return true;
     }
-    if (AsciiLower(PathUtf8(path.extension())) == ".iso") {
+    if (AsciiLower(PathToUtf8(path.extension())) == ".iso") {
       copy.is_disc_image = true;
       copy.path = path;
       return true;
     }
-    if (AsciiLower(PathUtf8(path.filename())) == AsciiLower(game.xbe)) {
+    if (AsciiLower(PathToUtf8(path.filename())) == AsciiLower(game.xbe)) {
       copy.path = path.parent_path();
       return true;
     }

@@ -33,10 +33,4 @@ class OutputFile {
   intptr_t handle_ = -1;
 };
 
-// The path as UTF-8 text, for messages.
-inline std::string PathText(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 }  // namespace launcher

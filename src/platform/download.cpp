@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "platform/sha.h"
 
 namespace launcher {
@@ -62,7 +63,7 @@ struct Attempt {
     out.close();
     if (out.fail()) {
       // A failed write (a full disk) stopped the transfer: say so rather than "stopped".
-      error = "cannot write " + PathText(part);
+      error = "cannot write " + PathToUtf8(part);
       return false;
     }
     return ok;
@@ -93,7 +94,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
   if (dest.has_parent_path()) fs::create_directories(dest.parent_path(), ec);
   fs::path part = dest;
   part += ".part";
-  const std::string name = PathText(dest.filename());
+  const std::string name = PathToUtf8(dest.filename());
   const Attempt attempt{http, url, part, size, progress, cancel};
 
   std::string last_error;
@@ -109,7 +110,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
       bool opened = false;
       const bool ok = attempt.Run(length, opened, last_error);
       if (!opened) {
-        error = "cannot write " + PathText(part);
+        error = "cannot write " + PathToUtf8(part);
         return false;
       }
       if (cancel && cancel->load()) {
@@ -141,7 +142,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
 
   fs::rename(part, dest, ec);
   if (ec) {
-    error = "cannot rename " + PathText(part) + ": " + ec.message();
+    error = "cannot rename " + PathToUtf8(part) + ": " + ec.message();
     return false;
   }
   return true;

@@ -79,6 +79,11 @@ std::string LastErrorText(const char* text);
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
+// A path as UTF-8 text (for messages, logs and launcher.json) and back, without the locale
+// conversions of path::string() that may throw.
+std::string PathToUtf8(const std::filesystem::path& path);
+std::filesystem::path PathFromUtf8(std::string_view text);
+
 // Quotes one argument so that the Windows command-line splitter (CommandLineToArgvW) gives it
 // back unchanged: an argument without space, tab or double quote stays as it is.
 std::wstring QuoteArg(std::wstring_view arg);

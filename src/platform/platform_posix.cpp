@@ -82,7 +82,7 @@ class PosixPlatform : public Platform {
     if (symlink(target.c_str(), link.c_str()) == 0) return true;
     const int code = errno;
     error = LinkFolderError(
-        ErrorText("cannot link " + PathText(link) + " to " + PathText(target), code) + "\n");
+        ErrorText("cannot link " + PathToUtf8(link) + " to " + PathToUtf8(target), code) + "\n");
     return false;
   }
 

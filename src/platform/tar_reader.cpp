@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/tar_xz.h"
 
 namespace launcher {
@@ -138,7 +139,7 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
   switch (s.sink) {
     case TarState::Sink::kFile:
       if (!s.file.Write(data, size)) {
-        error = "cannot write " + PathText(s.file_path);
+        error = "cannot write " + PathToUtf8(s.file_path);
         return false;
       }
       break;
@@ -213,7 +214,7 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
   s.file_path = ArchiveDestPath(s.dest, mapped);
   MakeParentFolder(s.file_path);
   if (!s.file.Open(s.file_path, executable)) {
-    error = "cannot write " + PathText(s.file_path);
+    error = "cannot write " + PathToUtf8(s.file_path);
     return false;
   }
   s.written[NameKey(name)] = mapped;
@@ -281,7 +282,7 @@ bool TarReader::Close(std::string& error) {
   TarState& s = state_;
   if (!s.file.is_open()) return true;
   if (!s.file.Close()) {
-    error = "cannot write " + PathText(s.file_path);
+    error = "cannot write " + PathToUtf8(s.file_path);
     return false;
   }
   return true;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "platform/tar_reader.h"
 
 namespace launcher {
@@ -222,10 +223,10 @@ bool Decode(std::ifstream& in, const fs::path& archive, uint64_t total, XzDecode
     if (result == LZMA_STREAM_END) return true;
     if (result == LZMA_OK || result == LZMA_UNSUPPORTED_CHECK) continue;
     if (result == LZMA_BUF_ERROR && input_ended) {
-      error = "the xz file ends early: " + PathText(archive);
+      error = "the xz file ends early: " + PathToUtf8(archive);
     } else {
       error = "the xz data is damaged (" + std::to_string(ResultNumber(result)) + ") in " +
-              PathText(archive);
+              PathToUtf8(archive);
     }
     return false;
   }
@@ -238,7 +239,7 @@ bool ExtractTarXz(const fs::path& archive, const fs::path& dest, const NameMappe
                   std::string& error) {
   std::ifstream in(archive, std::ios::binary);
   if (!in) {
-    error = "cannot open " + PathText(archive);
+    error = "cannot open " + PathToUtf8(archive);
     return false;
   }
   std::error_code ec;

@@ -3,6 +3,7 @@
 // implementations of Platform build.
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
@@ -81,12 +82,41 @@ std::wstring MsiexecCommandLine(const fs::path& msi, const fs::path& target, con
 }
 
 std::string MsiExtractError(const fs::path& msi, const char* tool, int code, const fs::path& log) {
-  return "Could not extract " + PathText(msi.filename()) + " (" + tool + " " +
-         std::to_string(code) + ", see " + PathText(log) + ")";
+  return "Could not extract " + PathToUtf8(msi.filename()) + " (" + tool + " " +
+         std::to_string(code) + ", see " + PathToUtf8(log) + ")";
 }
 
 std::string LinkFolderError(const std::string& output) {
   return "Could not link the game's folder: " + output;
+}
+
+namespace {
+
+// The native text of a path is UTF-8 bytes on POSIX and UTF-16 on Windows.
+template <typename Text>
+std::string NativeToUtf8(const Text& native) {
+  if constexpr (std::is_same_v<typename Text::value_type, char>) {
+    return native;
+  } else {
+    return WideToUtf8(native);
+  }
+}
+
+template <typename Text>
+Text Utf8ToNative(std::string_view text) {
+  if constexpr (std::is_same_v<typename Text::value_type, char>) {
+    return Text(text);
+  } else {
+    return Utf8ToWide(text);
+  }
+}
+
+}  // namespace
+
+std::string PathToUtf8(const fs::path& path) { return NativeToUtf8(path.native()); }
+
+fs::path PathFromUtf8(std::string_view text) {
+  return fs::path(Utf8ToNative<fs::path::string_type>(text));
 }
 
 }  // namespace launcher

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -35,7 +36,7 @@ Archive OpenArchive(const fs::path& zip) {
   std::error_code ec;
   if (fs::file_size(zip, ec) == 0 && !ec) return nullptr;
   int code = 0;
-  return Archive(zip_open(PathText(zip).c_str(), ZIP_RDONLY, &code));
+  return Archive(zip_open(PathToUtf8(zip).c_str(), ZIP_RDONLY, &code));
 }
 
 // What the unpacker needs of an entry's statistics.
@@ -103,7 +104,7 @@ bool IsSafeArchivePath(const std::string& name) {
 }
 
 fs::path ArchiveDestPath(const fs::path& dest, const std::string& name) {
-  fs::path path = dest / fs::path(std::u8string(name.begin(), name.end()));
+  fs::path path = dest / PathFromUtf8(name);
   path.make_preferred();
   return path;
 }
@@ -113,7 +114,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
                 std::string& error) {
   const Archive archive = OpenArchive(zip);
   if (!archive) {
-    error = "cannot open " + PathText(zip) + " as a zip";
+    error = "cannot open " + PathToUtf8(zip) + " as a zip";
     return false;
   }
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
@@ -136,7 +137,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
     const std::string mapped = mapper ? mapper(info.name) : info.name;
     if (mapped.empty() || info.folder) continue;
     if (!IsSafeArchivePath(mapped)) {
-      error = "unsafe path in " + PathText(zip) + ": " + info.name;
+      error = "unsafe path in " + PathToUtf8(zip) + ": " + info.name;
       return false;
     }
     const fs::path out = ArchiveDestPath(dest, mapped);
@@ -144,7 +145,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
     fs::create_directories(out.parent_path(), ec);  // a failure shows when the file is opened
     if (!buffer) buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
     if (!buffer || !WriteEntry(archive.get(), i, out, info.executable, buffer.get())) {
-      error = "cannot write " + PathText(out) + " from " + PathText(zip);
+      error = "cannot write " + PathToUtf8(out) + " from " + PathToUtf8(zip);
       return false;
     }
     done += info.size;

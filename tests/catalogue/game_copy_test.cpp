@@ -36,11 +36,6 @@ std::string Sha1Of(const std::string& bytes) {
   return sha1.FinalHex();
 }
 
-std::string Utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 std::string UnsupportedMessage(const std::string& bytes) {
   return "This copy's default.xbe is not one this port supports (SHA-1 " + Sha1Of(bytes) +
          "). It needs an unmodified disc of Zemrik: Halvorn.";
@@ -175,7 +170,7 @@ TEST_F(GameCopyTest, FolderReachedThroughALink) {
   }
   std::error_code ec;
   if (!fs::is_directory(link, ec)) {
-    GTEST_SKIP() << "the folder link was reported made, but " << Utf8(link)
+    GTEST_SKIP() << "the folder link was reported made, but " << PathToUtf8(link)
                  << " is not there (Wine makes no junctions)";
   }
   ExpectAccepted(IdentifyGameCopy(game_, link), link, false);
@@ -229,10 +224,10 @@ TEST_F(GameCopyTest, Messages) {
        "", dir_ / "folderxbe.iso"},
       {dir_ / "nested.iso", std::string(kNotADisc) + "the disc image has no default.xbe", true, "",
        dir_ / "nested.iso"},
-      {dir_ / "empty", "there is no default.xbe in " + Utf8(dir_ / "empty"), false, "",
+      {dir_ / "empty", "there is no default.xbe in " + PathToUtf8(dir_ / "empty"), false, "",
        dir_ / "empty"},
       {dir_ / "xbe as folder",
-       "there is no default.xbe in " + Utf8(dir_ / "xbe as folder"), false, "",
+       "there is no default.xbe in " + PathToUtf8(dir_ / "xbe as folder"), false, "",
        dir_ / "xbe as folder"},
       {dir_ / "modified.iso", UnsupportedMessage(kOtherXbe), true, other_sha,
        dir_ / "modified.iso"},
@@ -241,7 +236,7 @@ TEST_F(GameCopyTest, Messages) {
        dir_ / "modified"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.path));
+    SCOPED_TRACE(PathToUtf8(c.path));
     const GameCopy copy = IdentifyGameCopy(game_, c.path);
     EXPECT_FALSE(copy.ok);
     EXPECT_EQ(copy.message, c.message);
@@ -262,14 +257,14 @@ TEST_F(GameCopyTest, MessagesNameTheDescriptionsOwnXbeAndTitle) {
   EXPECT_EQ(disc.message, "This is not an Xbox disc image of Other Game: cannot open the file");
   fs::create_directories(dir_ / "empty");
   EXPECT_EQ(IdentifyGameCopy(game_, dir_ / "empty").message,
-            "there is no Game.XBE in " + Utf8(dir_ / "empty"));
+            "there is no Game.XBE in " + PathToUtf8(dir_ / "empty"));
 }
 
 TEST_F(GameCopyTest, FolderPathsInMessagesAreUtf8) {
   const fs::path folder = dir_ / fs::path(u8"Sp\u00efel \u00c4");
   fs::create_directories(folder);
   const GameCopy copy = IdentifyGameCopy(game_, folder);
-  EXPECT_EQ(copy.message, "there is no default.xbe in " + Utf8(folder));
+  EXPECT_EQ(copy.message, "there is no default.xbe in " + PathToUtf8(folder));
   EXPECT_THAT(copy.message, ::testing::EndsWith("Sp\xC3\xAF" "el \xC3\x84"));
 }
 
@@ -318,7 +313,7 @@ TEST_F(GameCopyTest, ReadXbeGivesTheWholeFile) {
   ASSERT_TRUE(ReadXbe("extra.xbe", folder, bytes, error)) << error;
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "second");
   EXPECT_FALSE(ReadXbe("missing.xbe", folder, bytes, error));
-  EXPECT_EQ(error, "there is no missing.xbe in " + Utf8(dir_ / "big"));
+  EXPECT_EQ(error, "there is no missing.xbe in " + PathToUtf8(dir_ / "big"));
 
   test::DiscImageWriter writer;
   writer.AddFile("default.xbe", big);

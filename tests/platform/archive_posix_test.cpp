@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "platform/tar_xz.h"
 #include "platform/zip.h"
 #include "support/scratch.h"
@@ -61,8 +62,8 @@ TEST(ArchiveWrites, AFullDiskIsAnError) {
   test::WriteZip(scratch / "a.zip", {{"ok.txt", "ok"}, {"full.bin", data}});
   std::string error;
   EXPECT_FALSE(ExtractZip(scratch / "a.zip", scratch / "zip", {}, {}, nullptr, error));
-  EXPECT_EQ(error, "cannot write " + PathText(scratch / "zip" / "full.bin") + " from " +
-                       PathText(scratch / "a.zip"));
+  EXPECT_EQ(error, "cannot write " + PathToUtf8(scratch / "zip" / "full.bin") + " from " +
+                       PathToUtf8(scratch / "a.zip"));
 
   fs::create_directories(scratch / "tar");
   fs::create_symlink("/dev/full", scratch / "tar" / "full.bin");
@@ -73,7 +74,7 @@ TEST(ArchiveWrites, AFullDiskIsAnError) {
   test::WriteFile(scratch / "a.tar.xz", test::XzCompress(tar.Finish()));
   error.clear();
   EXPECT_FALSE(ExtractTarXz(scratch / "a.tar.xz", scratch / "tar", {}, {}, nullptr, error));
-  EXPECT_EQ(error, "cannot write " + PathText(scratch / "tar" / "full.bin"));
+  EXPECT_EQ(error, "cannot write " + PathToUtf8(scratch / "tar" / "full.bin"));
   EXPECT_FALSE(fs::exists(scratch / "tar" / "after.txt"));
 
   // The same with an empty entry: nothing to write, so nothing fails.

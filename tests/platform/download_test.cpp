@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "platform/sha.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
@@ -366,7 +367,7 @@ TEST_F(DownloadTest, UpperCaseDigestMatchesTheSameFile) {
 TEST_F(DownloadTest, FolderThatCannotBeCreatedIsCannotWrite) {
   WriteFile(dir_ / "tools", "a file where the folder should be");
   EXPECT_FALSE(Run(digest_, file_.size()));
-  EXPECT_EQ(error_, "cannot write " + PathText(PartOf(dest_)));
+  EXPECT_EQ(error_, "cannot write " + PathToUtf8(PartOf(dest_)));
   EXPECT_TRUE(http_.offsets.empty());
 }
 
@@ -374,8 +375,8 @@ TEST_F(DownloadTest, RenameFailureNamesThePartFileAndKeepsIt) {
   // A folder that is not empty at the destination: the move into place cannot replace it.
   WriteFile(dest_ / "inside.txt", "x");
   EXPECT_FALSE(Run(digest_, file_.size()));
-  EXPECT_EQ(error_.rfind("cannot rename " + PathText(PartOf(dest_)) + ": ", 0), 0u) << error_;
-  EXPECT_GT(error_.size(), ("cannot rename " + PathText(PartOf(dest_)) + ": ").size());
+  EXPECT_EQ(error_.rfind("cannot rename " + PathToUtf8(PartOf(dest_)) + ": ", 0), 0u) << error_;
+  EXPECT_GT(error_.size(), ("cannot rename " + PathToUtf8(PartOf(dest_)) + ": ").size());
   EXPECT_EQ(ReadFile(PartOf(dest_)), file_);
 }
 

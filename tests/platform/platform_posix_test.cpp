@@ -31,7 +31,7 @@ class PosixPlatformTest : public ::testing::Test {
   }
 
   std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathText(test::TestProgram("child"));
+  const std::string child_ = PathToUtf8(test::TestProgram("child"));
   std::vector<std::string> lines_;
   test::ScratchDir scratch_;
 };
@@ -86,9 +86,9 @@ TEST_F(PosixPlatformTest, ExtractMsiWantsFilesNotJustExitCodeZero) {
   const fs::path bin = scratch_ / "bin";
   fs::create_directory(bin);
   fs::copy_file(child_, bin / "msiextract");
-  test::ScopedEnv path("PATH", PathText(bin) + ":" + test::GetEnvValue("PATH").value_or(""));
+  test::ScopedEnv path("PATH", PathToUtf8(bin) + ":" + test::GetEnvValue("PATH").value_or(""));
   const fs::path record = scratch_ / "arguments.txt";
-  test::ScopedEnv record_env("LAUNCHER_TEST_FAKE_RECORD", PathText(record));
+  test::ScopedEnv record_env("LAUNCHER_TEST_FAKE_RECORD", PathToUtf8(record));
 
   const fs::path msi = scratch_ / "downloads" / "sdk.msi";
   test::WriteFile(msi, "not really a package");
@@ -100,8 +100,8 @@ TEST_F(PosixPlatformTest, ExtractMsiWantsFilesNotJustExitCodeZero) {
     std::string error;
     EXPECT_FALSE(platform_->ExtractMsi(msi, target, error));
     EXPECT_EQ(error, "Could not extract sdk.msi (msiextract " + std::string(code) + ", see " +
-                         PathText(log) + ")");
-    EXPECT_EQ(test::ReadFile(record), "-C\n" + PathText(target) + "\n" + PathText(msi) + "\n");
+                         PathToUtf8(log) + ")");
+    EXPECT_EQ(test::ReadFile(record), "-C\n" + PathToUtf8(target) + "\n" + PathToUtf8(msi) + "\n");
     if (std::string(code) == "0") {
       EXPECT_EQ(test::ReadFile(log), "msiextract unpacked no file\n") << "the log says why";
     }

@@ -71,7 +71,7 @@ class PlatformTest : public ::testing::Test {
   }
 
   std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathText(test::TestProgram("child"));
+  const std::string child_ = PathToUtf8(test::TestProgram("child"));
   std::vector<std::string> lines_;
   ScratchDir scratch_;
 };
@@ -143,7 +143,7 @@ TEST_F(PlatformTest, ReturnsTheChildsExitCode) {
 
 TEST_F(PlatformTest, ProgramThatCannotStartGivesOneLineAndMinusOne) {
   const std::string missing =
-      PathText(scratch_ / ("no such program" + platform_->ExeSuffix()));
+      PathToUtf8(scratch_ / ("no such program" + platform_->ExeSuffix()));
   EXPECT_EQ(platform_->Run({missing, "an argument"}, {}, {}, Collect(), nullptr), -1);
   ASSERT_EQ(lines_.size(), 1u);
   // The command line as the system would be given it, then the system's error in parentheses.
@@ -193,13 +193,13 @@ TEST_F(PlatformTest, ChildRunsInTheGivenFolderOrElseInTheCurrentOne) {
   fs::create_directory(folder);
   EXPECT_EQ(RunChild({"cwd"}, folder), 0);
   ASSERT_EQ(lines_.size(), 1u);
-  EXPECT_TRUE(fs::equivalent(fs::path(std::u8string(lines_[0].begin(), lines_[0].end())), folder))
+  EXPECT_TRUE(fs::equivalent(PathFromUtf8(lines_[0]), folder))
       << lines_[0];
 
   lines_.clear();
   EXPECT_EQ(RunChild({"cwd"}, fs::path()), 0);
   ASSERT_EQ(lines_.size(), 1u);
-  EXPECT_TRUE(fs::equivalent(fs::path(std::u8string(lines_[0].begin(), lines_[0].end())),
+  EXPECT_TRUE(fs::equivalent(PathFromUtf8(lines_[0]),
                              fs::current_path()))
       << lines_[0];
 }
@@ -242,7 +242,7 @@ TEST_F(PlatformTest, CancelStopsTheGrandchildOfAChildThatHasEnded) {
   // The child starts a grandchild that keeps the output open and sleeps, then ends.
   const fs::path pid_file = scratch_ / "grandchild.pid";
   const CancelledRun run = RunAndCancelWhenReady(
-      *platform_, {child_, "spawn", PathText(pid_file), "2", "sleep", "30000", "out", "ready\\n",
+      *platform_, {child_, "spawn", PathToUtf8(pid_file), "2", "sleep", "30000", "out", "ready\\n",
                    "exit", "0"});
   EXPECT_EQ(run.code, -1);
   ASSERT_GE(run.milliseconds_after_flag, 0) << "the child never said it was ready";
@@ -257,7 +257,7 @@ TEST_F(PlatformTest, GrandchildLeftRunningDiesWithTheRun) {
   // flag, so only the end of the run can stop it.
   const fs::path pid_file = scratch_ / "grandchild.pid";
   const Clock::time_point started = Clock::now();
-  EXPECT_EQ(RunChild({"spawn", PathText(pid_file), "3", "close-output", "sleep", "30000", "exit",
+  EXPECT_EQ(RunChild({"spawn", PathToUtf8(pid_file), "3", "close-output", "sleep", "30000", "exit",
                       "5"}),
             5);
   EXPECT_LT(MillisecondsBetween(started, Clock::now()), 10000);
@@ -268,7 +268,7 @@ TEST_F(PlatformTest, GrandchildLeftRunningDiesWithTheRun) {
 
 TEST_F(PlatformTest, ReadingGoesOnWhileAGrandchildHoldsTheOutput) {
   const fs::path pid_file = scratch_ / "grandchild.pid";
-  EXPECT_EQ(RunChild({"spawn", PathText(pid_file), "4", "sleep", "300", "out", "late\\n", "out",
+  EXPECT_EQ(RunChild({"spawn", PathToUtf8(pid_file), "4", "sleep", "300", "out", "late\\n", "out",
                       "early\\n", "exit", "0"}),
             0);
   EXPECT_THAT(lines_, ElementsAre("early", "late"));
@@ -318,7 +318,7 @@ TEST_F(PlatformTest, ExtractMsiUnpacksThePackageWithItsCabinet) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(target, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
-    if (it->is_regular_file()) unpacked[PathText(it->path().filename())] = ReadFile(it->path());
+    if (it->is_regular_file()) unpacked[PathToUtf8(it->path().filename())] = ReadFile(it->path());
   }
   ASSERT_TRUE(extracted) << error;
   // The log lies beside the target folder, named after the package.
@@ -337,8 +337,8 @@ TEST_F(PlatformTest, ExtractMsiOfAMissingPackageFailsNamingPackageCodeAndLog) {
   const fs::path log = scratch_ / "tools" / "missing.msiexec.log";
   // "Could not extract missing.msi (<tool> <code>, see <log>)"
   EXPECT_THAT(error, StartsWith("Could not extract missing.msi ("));
-  EXPECT_THAT(error, ::testing::EndsWith(", see " + PathText(log) + ")"));
-  const std::string inside = error.substr(31, error.size() - 31 - PathText(log).size() - 7);
+  EXPECT_THAT(error, ::testing::EndsWith(", see " + PathToUtf8(log) + ")"));
+  const std::string inside = error.substr(31, error.size() - 31 - PathToUtf8(log).size() - 7);
   EXPECT_THAT(inside, ::testing::AnyOf(StartsWith("msiexec "), StartsWith("msiextract ")));
   const std::string code = inside.substr(inside.find(' ') + 1);
   EXPECT_FALSE(code.empty());
@@ -411,7 +411,7 @@ TEST_F(PlatformTest, StartGameReturnsWhileTheGameRuns) {
   while (!fs::exists(folder / "ended.txt") && Clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  EXPECT_TRUE(fs::equivalent(fs::path(std::u8string(where.begin(), where.end())), folder)) << where;
+  EXPECT_TRUE(fs::equivalent(PathFromUtf8(where), folder)) << where;
 }
 
 TEST_F(PlatformTest, StartGameOfAMissingProgramSaysWhy) {

@@ -29,7 +29,7 @@ class WinPlatformTest : public ::testing::Test {
   }
 
   std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathText(test::TestProgram("child"));
+  const std::string child_ = PathToUtf8(test::TestProgram("child"));
   std::vector<std::string> lines_;
   test::ScratchDir scratch_;
 };
@@ -81,7 +81,7 @@ class WinPlatformFakeMsiexecTest : public WinPlatformTest {
 
   bool Extract(const char* code, const fs::path& msi, const fs::path& target, std::string& error) {
     test::ScopedEnv exit_code("LAUNCHER_TEST_FAKE_EXIT", code);
-    test::ScopedEnv record("LAUNCHER_TEST_FAKE_RECORD", PathText(record_));
+    test::ScopedEnv record("LAUNCHER_TEST_FAKE_RECORD", PathToUtf8(record_));
     return platform_->ExtractMsi(msi, target, error);
   }
 
@@ -93,8 +93,8 @@ TEST_F(WinPlatformFakeMsiexecTest, CommandLineAndSuccessCodes) {
   const fs::path msi = scratch_ / "downloads" / "sdk headers.msi";
   fs::create_directories(msi.parent_path());
   const fs::path tools = scratch_ / "tools";
-  const std::string target = PathText(tools / "winsdk");
-  const std::string log = PathText(tools / "sdk headers.msiexec.log");
+  const std::string target = PathToUtf8(tools / "winsdk");
+  const std::string log = PathToUtf8(tools / "sdk headers.msiexec.log");
   for (const char* code : {"0", "3010"}) {
     SCOPED_TRACE(code);
     std::string error;
@@ -104,7 +104,7 @@ TEST_F(WinPlatformFakeMsiexecTest, CommandLineAndSuccessCodes) {
     if (recorded.empty()) {
       GTEST_SKIP() << "the system's own msiexec ran instead of the stand-in in the current folder";
     }
-    EXPECT_EQ(recorded, "/a\n" + PathText(msi) + "\n/qn\n/norestart\nTARGETDIR=" + target +
+    EXPECT_EQ(recorded, "/a\n" + PathToUtf8(msi) + "\n/qn\n/norestart\nTARGETDIR=" + target +
                             "\n/L*v\n" + log + "\n");
   }
 }
@@ -112,7 +112,7 @@ TEST_F(WinPlatformFakeMsiexecTest, CommandLineAndSuccessCodes) {
 TEST_F(WinPlatformFakeMsiexecTest, OtherCodesFailNamingPackageCodeAndLog) {
   const fs::path msi = scratch_ / "downloads" / "sdk.msi";
   const fs::path tools = scratch_ / "tools";
-  const std::string log = PathText(tools / "sdk.msiexec.log");
+  const std::string log = PathToUtf8(tools / "sdk.msiexec.log");
   std::string error;
   // msiexec runs in the package's folder: without that folder it cannot start at all.
   EXPECT_FALSE(Extract("0", msi, tools / "winsdk", error));

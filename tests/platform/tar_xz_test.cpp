@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "platform/tar_reader.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
@@ -64,7 +65,7 @@ class ExtractTarXzTest : public ::testing::Test {
     return Extract(mapper);
   }
 
-  std::string Path() const { return PathText(archive_); }
+  std::string Path() const { return PathToUtf8(archive_); }
 
   std::vector<std::pair<uint64_t, uint64_t>> progress_;
   std::string error_;
@@ -303,7 +304,7 @@ TEST_F(ExtractTarXzTest, AFileThatCannotBeOpenedStopsTheUnpack) {
   tar.File("taken", "T");
   tar.File("after", "A");
   EXPECT_FALSE(Unpack(tar.Finish()));
-  EXPECT_EQ(error_, "cannot write " + PathText(ArchiveDestPath(dest_, "taken")));
+  EXPECT_EQ(error_, "cannot write " + PathToUtf8(ArchiveDestPath(dest_, "taken")));
   EXPECT_FALSE(fs::exists(dest_ / "after"));
 }
 

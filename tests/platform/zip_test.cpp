@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/archive_file.h"
+#include "platform/platform.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
 #include "support/zip_writer.h"
@@ -39,8 +40,8 @@ TEST(ArchiveDestPath, JoinsTheNameAtEachSlash) {
   const fs::path dest = fs::path("root") / "dest";
   EXPECT_EQ(ArchiveDestPath(dest, "a/b/c.txt"), (dest / "a" / "b" / "c.txt").make_preferred());
   const std::string utf8 = "caf\xc3\xa9/\xe6\x97\xa5.txt";
-  EXPECT_EQ(PathText(ArchiveDestPath(dest, utf8)),
-            PathText((dest / fs::path(u8"caf\u00e9") / fs::path(u8"\u65e5.txt")).make_preferred()));
+  EXPECT_EQ(PathToUtf8(ArchiveDestPath(dest, utf8)),
+            PathToUtf8((dest / fs::path(u8"caf\u00e9") / fs::path(u8"\u65e5.txt")).make_preferred()));
 }
 
 class ExtractZipTest : public ::testing::Test {
@@ -124,11 +125,11 @@ TEST_F(ExtractZipTest, AFileThatIsNotAZipCannotBeOpened) {
                                      std::string("PK\x03\x04 broken", 12)}) {
     test::WriteFile(zip_, content);
     EXPECT_FALSE(Extract());
-    EXPECT_EQ(error_, "cannot open " + PathText(zip_) + " as a zip");
+    EXPECT_EQ(error_, "cannot open " + PathToUtf8(zip_) + " as a zip");
   }
   fs::remove(zip_);
   EXPECT_FALSE(Extract());
-  EXPECT_EQ(error_, "cannot open " + PathText(zip_) + " as a zip");
+  EXPECT_EQ(error_, "cannot open " + PathToUtf8(zip_) + " as a zip");
   EXPECT_FALSE(fs::exists(dest_));
 }
 
@@ -143,7 +144,7 @@ TEST_F(ExtractZipTest, AnUnsafeMappedNameStopsTheUnpack) {
     EXPECT_FALSE(Extract([&](const std::string& name) {
       return name == "tools/evil.txt" ? bad_name : name;
     }));
-    EXPECT_EQ(error_, "unsafe path in " + PathText(zip_) + ": tools/evil.txt");
+    EXPECT_EQ(error_, "unsafe path in " + PathToUtf8(zip_) + ": tools/evil.txt");
     EXPECT_THAT(FilesUnder(dest_), ElementsAre(Pair("first.txt", "1")));
     EXPECT_THAT(EntriesUnder(scratch_.path()),
                 ElementsAre("deep/", "deep/dest/", "deep/dest/first.txt", "in.zip"));
@@ -153,7 +154,7 @@ TEST_F(ExtractZipTest, AnUnsafeMappedNameStopsTheUnpack) {
 TEST_F(ExtractZipTest, AnUnsafeEntryNameStopsTheIdentityUnpack) {
   Make({{"ok.txt", "1"}, {"..\\..\\escape.txt", "evil"}});
   EXPECT_FALSE(Extract());
-  EXPECT_EQ(error_, "unsafe path in " + PathText(zip_) + ": ../../escape.txt");
+  EXPECT_EQ(error_, "unsafe path in " + PathToUtf8(zip_) + ": ../../escape.txt");
   EXPECT_THAT(EntriesUnder(scratch_.path()),
               ElementsAre("deep/", "deep/dest/", "deep/dest/ok.txt", "in.zip"));
 }
@@ -173,8 +174,8 @@ TEST_F(ExtractZipTest, ADamagedEntryCannotBeWritten) {
           {"sub/bad.bin", std::string(64 * 1024, 'x') + "the end", false, deflate}});
     test::DamageZipEntry(zip_, "sub/bad.bin");
     EXPECT_FALSE(Extract());
-    EXPECT_EQ(error_, "cannot write " + PathText(ArchiveDestPath(dest_, "sub/bad.bin")) +
-                          " from " + PathText(zip_));
+    EXPECT_EQ(error_, "cannot write " + PathToUtf8(ArchiveDestPath(dest_, "sub/bad.bin")) +
+                          " from " + PathToUtf8(zip_));
     EXPECT_EQ(test::ReadFile(dest_ / "good.txt"), "good");
     EXPECT_THAT(progress_, ElementsAre(Pair(4, 4 + 64 * 1024 + 7)));
   }
@@ -184,8 +185,8 @@ TEST_F(ExtractZipTest, AFileThatCannotBeOpenedForWritingStopsTheUnpack) {
   Make({{"a.txt", "A"}, {"taken", "T"}, {"z.txt", "Z"}});
   fs::create_directories(dest_ / "taken" / "folder");
   EXPECT_FALSE(Extract());
-  EXPECT_EQ(error_, "cannot write " + PathText(ArchiveDestPath(dest_, "taken")) + " from " +
-                        PathText(zip_));
+  EXPECT_EQ(error_, "cannot write " + PathToUtf8(ArchiveDestPath(dest_, "taken")) + " from " +
+                        PathToUtf8(zip_));
   EXPECT_FALSE(fs::exists(dest_ / "z.txt"));
 }
 
@@ -210,8 +211,8 @@ TEST_F(ExtractZipTest, NamesAndPathsBeyondAscii) {
   ASSERT_TRUE(Extract()) << error_;
   EXPECT_THAT(FilesUnder(dest_), ElementsAre(Pair("d\xc3\xa9j\xc3\xa0/\xe2\x82\xac.txt", "euro")));
   EXPECT_FALSE(Extract([](const std::string&) { return "../x"; }));
-  EXPECT_EQ(error_, "unsafe path in " + PathText(zip_) + ": d\xc3\xa9j\xc3\xa0/\xe2\x82\xac.txt");
-  EXPECT_THAT(PathText(zip_), ::testing::EndsWith("caf\xc3\xa9.zip"));
+  EXPECT_EQ(error_, "unsafe path in " + PathToUtf8(zip_) + ": d\xc3\xa9j\xc3\xa0/\xe2\x82\xac.txt");
+  EXPECT_THAT(PathToUtf8(zip_), ::testing::EndsWith("caf\xc3\xa9.zip"));
 }
 
 TEST_F(ExtractZipTest, TheCancelFlagStopsBeforeTheNextEntry) {

@@ -5,16 +5,12 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
 namespace fs = std::filesystem;
 namespace {
-
-std::string Utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 uint32_t Le16(const std::string& bytes, size_t at) {
   return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8);
@@ -28,7 +24,7 @@ uint32_t Le32(const std::string& bytes, size_t at) {
 
 void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
   int code = 0;
-  zip_t* archive = zip_open(Utf8(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+  zip_t* archive = zip_open(PathToUtf8(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
   ASSERT_NE(archive, nullptr) << "cannot create " << path << " (libzip " << code << ")";
   for (const ZipEntry& entry : entries) {
     zip_int64_t index;

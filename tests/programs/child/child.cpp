@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "os.h"
+#include "platform/platform.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -51,15 +52,6 @@ void Write(std::FILE* stream, const std::string& bytes) {
   std::fflush(stream);
 }
 
-std::string Utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // Whether the entry's name is `name` (or, with `prefix`, begins with it), in any case.
@@ -74,7 +66,7 @@ bool NameMatches(const std::string& entry, const std::string& name, bool prefix)
 }
 
 int PlayGame() {
-  std::ofstream(fs::path("started.txt"), std::ios::binary) << Utf8(fs::current_path());
+  std::ofstream(fs::path("started.txt"), std::ios::binary) << launcher::PathToUtf8(fs::current_path());
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!fs::exists("stop") && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -85,7 +77,7 @@ int PlayGame() {
 
 int PlayTool(const std::vector<std::string>& args) {
   if (const char* record = std::getenv("LAUNCHER_TEST_FAKE_RECORD")) {
-    std::ofstream out(PathFromUtf8(record), std::ios::binary);
+    std::ofstream out(launcher::PathFromUtf8(record), std::ios::binary);
     for (const std::string& arg : args) out << arg << '\n';
   }
   const char* code = std::getenv("LAUNCHER_TEST_FAKE_EXIT");
@@ -116,7 +108,7 @@ int RunCommands(const std::vector<std::string>& args) {
         if (NameMatches(entry, name, command == "env-prefix")) Write(stdout, entry + "\n");
       }
     } else if (command == "cwd") {
-      Write(stdout, Utf8(fs::current_path()) + "\n");
+      Write(stdout, launcher::PathToUtf8(fs::current_path()) + "\n");
     } else if (command == "args") {
       while (i < args.size()) Write(stdout, "[" + next() + "]\n");
     } else if (command == "spawn") {
@@ -126,7 +118,7 @@ int RunCommands(const std::vector<std::string>& args) {
       i += count;
       const std::uint64_t pid = child::StartSelf(grandchild);
       if (pid == 0) return 99;
-      std::ofstream(PathFromUtf8(pid_file), std::ios::binary) << pid;
+      std::ofstream(launcher::PathFromUtf8(pid_file), std::ios::binary) << pid;
     } else if (command == "close-output") {
       child::CloseOutput();
     } else if (command == "exit") {
