@@ -35,7 +35,11 @@ class WinPlatform : public Platform {
     std::string output;
     const int code = RunProcess(command, link.parent_path(), {},
                                 [&](const std::string& line) { output += line + "\n"; }, nullptr);
-    if (code == 0) return true;
+    // A command interpreter can end well without making the junction (Wine's does); the
+    // game's files are reachable only when the link is really there.
+    std::error_code ec;
+    if (code == 0 && fs::is_directory(link, ec)) return true;
+    if (code == 0 && output.empty()) output = "no junction was made\n";
     error = LinkFolderError(output);
     return false;
   }

@@ -14,6 +14,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform_fixture.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
 
@@ -24,17 +25,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 
-class PosixPlatformTest : public ::testing::Test {
- protected:
-  LineSink Collect() {
-    return [this](const std::string& line) { lines_.push_back(line); };
-  }
-
-  std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathToUtf8(test::TestProgram("child"));
-  std::vector<std::string> lines_;
-  test::ScratchDir scratch_;
-};
+using PosixPlatformTest = PlatformTest;
 
 TEST_F(PosixPlatformTest, LastErrorTextReadsErrno) {
   errno = ENOENT;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/archive_file.h"
+#include "platform_fixture.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
 
@@ -53,28 +54,6 @@ bool IsSystemErrorMessage(const std::string& message, const std::string& text) {
   const std::string words = rest.substr(colon + 2);
   return !words.empty() && words.find_first_of("\r\n") == std::string::npos && words.back() != ' ';
 }
-
-class PlatformTest : public ::testing::Test {
- protected:
-  // Runs the test child with these commands (see tests/programs/child/child.cpp), collecting
-  // its lines.
-  int RunChild(const std::vector<std::string>& commands, const fs::path& cwd = {},
-               const std::map<std::string, std::string>& env = {},
-               const std::atomic<bool>* cancel = nullptr) {
-    std::vector<std::string> args{child_};
-    args.insert(args.end(), commands.begin(), commands.end());
-    return platform_->Run(args, cwd, env, Collect(), cancel);
-  }
-
-  LineSink Collect() {
-    return [this](const std::string& line) { lines_.push_back(line); };
-  }
-
-  std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathToUtf8(test::TestProgram("child"));
-  std::vector<std::string> lines_;
-  ScratchDir scratch_;
-};
 
 // --- output lines -----------------------------------------------------------------------------
 
@@ -353,10 +332,15 @@ TEST_F(PlatformTest, LinkFolderMakesTheFolderVisibleUnderTheLink) {
   const fs::path link = scratch_ / "play" / "assets";
   fs::create_directories(link.parent_path());
   std::string error;
-  ASSERT_TRUE(platform_->LinkFolder(link, target, error)) << error;
-  if (!fs::exists(link) && test::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine's cmd.exe ends \"mklink /J\" with exit code 0 and makes no junction";
+  const bool linked = platform_->LinkFolder(link, target, error);
+  if (!linked && test::RunningUnderWine()) {
+    // Wine's cmd.exe ends "mklink /J" with exit code 0 and makes no junction, which LinkFolder
+    // reports as a failure with what the command printed.
+    EXPECT_THAT(error, StartsWith("Could not link the game's folder: "));
+    EXPECT_THAT(error, ::testing::EndsWith("\n"));
+    GTEST_SKIP() << "Wine makes no folder junctions: " << error;
   }
+  ASSERT_TRUE(linked) << error;
   EXPECT_EQ(ReadFile(link / "sub" / "default.xbe"), "xbe");
   // The files are the target's, not copies.
   test::WriteFile(target / "later.txt", "later");

@@ -12,6 +12,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform_fixture.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
 
@@ -22,17 +23,7 @@ using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::StartsWith;
 
-class WinPlatformTest : public ::testing::Test {
- protected:
-  LineSink Collect() {
-    return [this](const std::string& line) { lines_.push_back(line); };
-  }
-
-  std::unique_ptr<Platform> platform_ = CreatePlatform();
-  const std::string child_ = PathToUtf8(test::TestProgram("child"));
-  std::vector<std::string> lines_;
-  test::ScratchDir scratch_;
-};
+using WinPlatformTest = PlatformTest;
 
 TEST_F(WinPlatformTest, LastErrorTextReadsTheSystemsMessage) {
   SetLastError(ERROR_FILE_NOT_FOUND);
