@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -69,6 +71,49 @@ TEST_F(PosixPlatformTest, WorkingFolderThatDoesNotExistCannotStart) {
   ASSERT_EQ(lines_.size(), 1u);
   EXPECT_THAT(lines_[0], HasSubstr("cannot start "));
   EXPECT_THAT(lines_[0], HasSubstr("(2: No such file or directory)"));
+}
+
+// A process that leaves the child's group and session (setsid, as daemons do) is still part of
+// the run's tree: cancel stops it, and the end of the run ends it, whether or not it holds the
+// output. Every process of the tree is reaped too, so nothing is left for the launcher to wait
+// for.
+TEST_F(PosixPlatformTest, AProcessInANewSessionDoesNotOutliveTheRun) {
+  using Clock = std::chrono::steady_clock;
+  struct Case {
+    const char* name;
+    bool cancel;
+    std::vector<std::string> grandchild;
+  };
+  const std::vector<Case> cases = {
+      {"holds the output, cancelled", true, {"new-session", "sleep", "60000"}},
+      {"lets go of the output", false, {"new-session", "close-output", "sleep", "60000"}},
+  };
+  for (const Case& one : cases) {
+    SCOPED_TRACE(one.name);
+    const fs::path pid_file = scratch_ / "grandchild.pid";
+    fs::remove(pid_file);
+    std::vector<std::string> args = {child_, "spawn", PathToUtf8(pid_file),
+                                     std::to_string(one.grandchild.size())};
+    args.insert(args.end(), one.grandchild.begin(), one.grandchild.end());
+    for (const char* more : {"sleep", "100", "out", "ready\\n", "exit", "3"}) args.push_back(more);
+    std::atomic<bool> cancel{false};
+    const Clock::time_point started = Clock::now();
+    const int code = platform_->Run(
+        args, {}, {},
+        [&](const std::string& line) {
+          if (line == "ready" && one.cancel) cancel = true;
+        },
+        &cancel);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    EXPECT_EQ(code, one.cancel ? -1 : 3);
+    EXPECT_LT(took.count(), 10000) << "the run waited for the process in the new session";
+    const std::string pid = test::ReadFile(pid_file);
+    ASSERT_FALSE(pid.empty());
+    EXPECT_FALSE(test::IsProcessRunning(std::stoull(pid)));
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
 }
 
 // msiextract ends with 0 even when it unpacked nothing; a stand-in that does just that (and
