@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::UnorderedElementsAre;
 
 using PosixPlatformTest = PlatformTest;
@@ -156,6 +157,23 @@ TEST_F(PosixPlatformTest, ExtractMsiWritesTheToolsOutputToTheLog) {
   const std::string log = test::ReadFile(scratch_ / "tools" / "test package.msiexec.log");
   EXPECT_THAT(log, HasSubstr("hello.txt\n"));
   EXPECT_THAT(log, HasSubstr("world.txt\n"));
+}
+
+// msiextract writes what the cabinet holds and ends with 0 when the cabinet lacks a file the
+// package names: the layer checks the package's File table itself.
+TEST_F(PosixPlatformTest, ExtractMsiFailsWhenTheCabinetLacksAFile) {
+  const fs::path fixtures = test::SelfPath().parent_path() / "fixtures" / "msi";
+  const fs::path downloads = scratch_ / "downloads";
+  fs::create_directories(downloads);
+  fs::copy_file(fixtures / "test package.msi", downloads / "test package.msi");
+  fs::copy_file(fixtures / "partial" / "files.cab", downloads / "files.cab");
+  const fs::path target = scratch_ / "tools" / "t";
+  const fs::path log = scratch_ / "tools" / "test package.msiexec.log";
+  std::string error;
+  EXPECT_FALSE(platform_->ExtractMsi(downloads / "test package.msi", target, error));
+  EXPECT_EQ(error, "Could not extract test package.msi (msiextract 0, see " + PathToUtf8(log) + ")");
+  EXPECT_THAT(test::ReadFile(log), HasSubstr("msiextract did not write world.txt\n"));
+  EXPECT_THAT(test::ReadFile(log), Not(HasSubstr("did not write hello.txt")));
 }
 
 TEST_F(PosixPlatformTest, StartedGameIsNoChildOfTheLauncher) {
