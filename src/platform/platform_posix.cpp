@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include <system_error>
 
 #include "platform/archive_file.h"
+#include "platform/msi_file_table.h"
 #include "platform/platform.h"
 #include "platform/platform_detail.h"
 #include "platform/process_posix.h"
@@ -45,37 +45,13 @@ void WriteChildError(int fd) {
   (void)ignored;
 }
 
-// The fields of one line of an exported table, empty ones included.
-std::vector<std::string> SplitAtTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
-// The long names of the files in the package's File table ("short|long" names give the long
-// one), as msitools' msiinfo exports the table: the column names, their types, the table's
-// name and keys, then one row per file, tab-separated. False when the table cannot be read.
+// The long names of the files in the package's File table, read with msitools' msiinfo; false
+// when the table cannot be read.
 bool ReadMsiFileNames(const fs::path& package, std::vector<std::string>& names) {
   std::vector<std::string> lines;
   const int code = RunProcess({"msiinfo", "export", package.string(), "File"}, {}, {},
                               [&](const std::string& line) { lines.push_back(line); }, nullptr);
-  if (code != 0 || lines.size() < 3) return false;
-  const std::vector<std::string> columns = SplitAtTabs(lines[0]);
-  const auto found = std::find(columns.begin(), columns.end(), "FileName");
-  if (found == columns.end()) return false;
-  const size_t column = size_t(found - columns.begin());
-  for (size_t i = 3; i < lines.size(); ++i) {
-    const std::vector<std::string> fields = SplitAtTabs(lines[i]);
-    if (fields.size() <= column) return false;
-    const std::string& name = fields[column];
-    names.push_back(name.substr(name.find('|') + 1));
-  }
-  return true;
+  return code == 0 && ParseMsiFileTable(lines, names);
 }
 
 // Whether a file of each name in the File table was written (as many of a name as the table
