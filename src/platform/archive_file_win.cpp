@@ -16,6 +16,10 @@ bool OutputFile::is_open() const { return handle_ != -1; }
 // Only symbolic links and junctions count: other reparse points (cloud placeholders, dedup
 // files) hold the file's own data.
 bool RemoveLink(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;  // the common case, without the cost of a search
+  }
   WIN32_FIND_DATAW data;
   const HANDLE found = FindFirstFileW(path.c_str(), &data);
   if (found == INVALID_HANDLE_VALUE) return false;

@@ -287,9 +287,17 @@ void Report(int socket, int32_t started, int32_t value) {
   CloseAllBut(output, socket, unused);
   close(unused);
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  // The launcher's handlers are not the reaper's. It ends when the launcher's end of the socket
+  // closes (the launcher gone), so the tree does not outlive the launcher even when a terminal's
+  // signal ends the launcher. A launcher that ignores SIGCHLD would leave it no zombies to reap.
   struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2,
+                                  SIGALRM}) {
+    sigaction(signal_number, &action, nullptr);
+  }
   action.sa_handler = SIG_DFL;
-  sigaction(SIGCHLD, &action, nullptr);  // a launcher that ignores it would have no zombies
+  sigaction(SIGCHLD, &action, nullptr);
   sigset_t children;
   sigemptyset(&children);
   sigaddset(&children, SIGCHLD);

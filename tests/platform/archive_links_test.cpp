@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "platform/tar_xz.h"
@@ -26,6 +27,8 @@ struct Unpacker {
   std::function<bool(const fs::path& folder, const Files& files, const fs::path& dest,
                      std::string& error)>
       unpack;
+
+  friend void PrintTo(const Unpacker& unpacker, std::ostream* out) { *out << unpacker.name; }
 };
 
 bool UnpackZip(const fs::path& folder, const Files& files, const fs::path& dest,
