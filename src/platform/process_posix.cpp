@@ -28,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -175,10 +176,9 @@ class ChildStart {
 // --- the reaper: async-signal-safe calls only ------------------------------------------------
 
 // Closes every descriptor but the standard streams (the child's input is the launcher's) and
-// the three the reaper keeps, so that it holds no pipe of another run.
-void CloseAllBut(int a, int b, int c) {
-  int keep[3] = {a, b, c};
-  std::sort(keep, keep + 3);
+// the two the reaper keeps, so that it holds no pipe of the launcher's or of another run.
+void CloseAllBut(int a, int b) {
+  const int keep[2] = {std::min(a, b), std::max(a, b)};
   unsigned from = STDERR_FILENO + 1;
   for (const int fd : keep) {
     if (fd < int(from)) continue;
@@ -217,7 +217,7 @@ void KillChildren() {
     for (long at = 0; at < got;) {
       // struct linux_dirent64: inode (8 bytes), offset (8), record length (2), type (1), name.
       unsigned short length = 0;
-      __builtin_memcpy(&length, entries + at + 16, sizeof length);
+      std::memcpy(&length, entries + at + 16, sizeof length);
       const char* name = entries + at + 19;
       at += length;
       long pid = 0;
@@ -227,7 +227,7 @@ void KillChildren() {
       char path[64] = "/proc/";
       size_t end = 6;
       for (const char* c = name; *c != '\0' && end < sizeof path - 6; ++c) path[end++] = *c;
-      __builtin_memcpy(path + end, "/stat", 6);
+      std::memcpy(path + end, "/stat", 6);
       const int fd = open(path, O_RDONLY | O_CLOEXEC);
       if (fd < 0) continue;
       char stat[512];
@@ -283,9 +283,8 @@ void Report(int socket, int32_t started, int32_t value) {
 
 // The reaper's whole life. It waits for the run's child to end and for the launcher to finish
 // reading (or to cancel), then ends the tree and reports the exit code.
-[[noreturn]] void RunReaper(const ChildStart& start, int output, int socket, int unused) {
-  CloseAllBut(output, socket, unused);
-  close(unused);
+[[noreturn]] void RunReaper(const ChildStart& start, int output, int socket) {
+  CloseAllBut(output, socket);
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   // The launcher's handlers are not the reaper's. It ends when the launcher's end of the socket
   // closes (the launcher gone), so the tree does not outlive the launcher even when a terminal's
@@ -442,7 +441,7 @@ int RunProcess(const std::vector<std::string>& args, const fs::path& cwd,
 
   const ChildStart start(args, cwd, env, write_end.get());
   const pid_t reaper = fork();
-  if (reaper == 0) RunReaper(start, write_end.get(), reaper_socket.get(), read_end.get());
+  if (reaper == 0) RunReaper(start, write_end.get(), reaper_socket.get());
   const int fork_error = errno;
   // Only the tree keeps the write end, so reading ends when it has closed it everywhere.
   write_end.reset();

@@ -57,7 +57,10 @@ class ArchiveLinksTest : public ::testing::TestWithParam<Unpacker> {
   // Makes the link or skips the test, saying why.
   bool Link(const fs::path& link, const fs::path& target, bool folder) {
     std::string why;
-    if (test::MakeLink(link, target, folder, why)) return true;
+    if (test::MakeLink(link, target, folder, why)) {
+      EXPECT_TRUE(test::IsLink(link)) << "the link made is not seen as one";
+      return true;
+    }
     skip_reason_ = "the system makes no link here: " + why;
     return false;
   }

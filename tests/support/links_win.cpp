@@ -8,9 +8,16 @@ bool MakeLink(const std::filesystem::path& link, const std::filesystem::path& ta
               std::string& why) {
   DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
   if (folder) flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
-  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags)) return true;
-  why = "CreateSymbolicLinkW failed with error " + std::to_string(GetLastError());
-  return false;
+  if (!CreateSymbolicLinkW(link.c_str(), target.c_str(), flags)) {
+    why = "CreateSymbolicLinkW failed with error " + std::to_string(GetLastError());
+    return false;
+  }
+  // Wine reports success and makes nothing, as it does for junctions.
+  if (!IsLink(link)) {
+    why = "CreateSymbolicLinkW reported success but made no link";
+    return false;
+  }
+  return true;
 }
 
 bool IsLink(const std::filesystem::path& path) {
