@@ -21,8 +21,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Creates `path` or empties the file already there; a link at `path` (a symbolic link, on
-  // Windows also a junction) is removed first, never followed. `executable` marks the file as a program
-  // where the system has such a mark (POSIX execute bits; nothing on Windows).
+  // Windows also a junction) is removed first, never followed. `executable` marks the file as a
+  // program where the system has such a mark (POSIX execute bits; nothing on Windows).
   bool Open(const std::filesystem::path& path, bool executable);
   // Appends all `size` bytes; false when the system takes fewer (a full disk).
   bool Write(const void* data, size_t size);

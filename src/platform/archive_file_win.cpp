@@ -25,9 +25,8 @@ bool RemoveLink(const std::filesystem::path& path) {
   if (found == INVALID_HANDLE_VALUE) return false;
   FindClose(found);
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
-  if (data.dwReserved0 != IO_REPARSE_TAG_SYMLINK && data.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT) {
-    return false;
-  }
+  const DWORD tag = data.dwReserved0;
+  if (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT) return false;
   // A folder link is removed as a folder: only the link goes, never what it points at.
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return RemoveDirectoryW(path.c_str()) != 0;

@@ -1,6 +1,6 @@
-// Platform on POSIX systems: the child process runner with process groups, msiextract for
-// Windows Installer packages, a directory symbolic link for the folder link, link(2), and a
-// detached child in its own session for the game.
+// Platform on POSIX systems: the child process runner with a reaper per run, msiextract (checked
+// against msiinfo's File table) for Windows Installer packages, a directory symbolic link for
+// the folder link, link(2), and a detached child in its own session for the game.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>

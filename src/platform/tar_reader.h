@@ -59,8 +59,8 @@ class TarReader {
   TarReader(const std::filesystem::path& dest, const NameMapper& mapper);
 
   // Handles the next piece of the stream (nothing after the end marker, two zero blocks, which
-  // some writers follow with an index of their own); false with one sentence in `error` when the unpack
-  // must stop ("unsafe path in the archive: <name>", "cannot write <path>").
+  // some writers follow with an index of their own); false with one sentence in `error` when the
+  // unpack must stop ("unsafe path in the archive: <name>", "cannot write <path>").
   bool Feed(const uint8_t* data, size_t size, std::string& error);
 
   // Closes the file being written, where the stream ended inside an entry; false with

@@ -18,9 +18,10 @@ const std::string kKeys = "File\tFile";
 
 TEST(ParseMsiFileTable, GivesTheLongNameOfEveryRow) {
   std::vector<std::string> names;
-  ASSERT_TRUE(ParseMsiFileTable({kColumns, kTypes, kKeys, "hello.txt\tFiles\thello.txt\t23\t\t\t512\t1",
-                                 "fil1A2B\tFiles\tREADME~1.TXT|Read me first.txt\t5\t\t\t512\t2"},
-                                names));
+  ASSERT_TRUE(ParseMsiFileTable(
+      {kColumns, kTypes, kKeys, "hello.txt\tFiles\thello.txt\t23\t\t\t512\t1",
+       "fil1A2B\tFiles\tREADME~1.TXT|Read me first.txt\t5\t\t\t512\t2"},
+      names));
   EXPECT_THAT(names, ElementsAre("hello.txt", "Read me first.txt"));
 
   // A table without rows is a package without files.

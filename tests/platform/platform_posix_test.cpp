@@ -1,6 +1,6 @@
 // What Platform does on POSIX systems beyond the portable tests: error texts from errno, exact
-// environment names, msiextract's exit code 0 not taken on trust, process groups, and a game
-// that is never left as a zombie.
+// environment names, msiextract's exit code 0 not taken on trust, a tree that ends with the run
+// even where it left the child's session, and a game that is never left as a zombie.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,7 +171,8 @@ TEST_F(PosixPlatformTest, ExtractMsiFailsWhenTheCabinetLacksAFile) {
   const fs::path log = scratch_ / "tools" / "test package.msiexec.log";
   std::string error;
   EXPECT_FALSE(platform_->ExtractMsi(downloads / "test package.msi", target, error));
-  EXPECT_EQ(error, "Could not extract test package.msi (msiextract 0, see " + PathToUtf8(log) + ")");
+  EXPECT_EQ(error,
+            "Could not extract test package.msi (msiextract 0, see " + PathToUtf8(log) + ")");
   EXPECT_THAT(test::ReadFile(log), HasSubstr("msiextract did not write world.txt\n"));
   EXPECT_THAT(test::ReadFile(log), Not(HasSubstr("did not write hello.txt")));
 }
