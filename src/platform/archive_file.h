@@ -36,8 +36,8 @@ class OutputFile {
   intptr_t handle_ = -1;
 };
 
-// Removes `path` itself when it is a link (a symbolic link; on Windows also a junction or other
-// reparse point), leaving what it points at alone. True when a link was removed.
+// Removes `path` itself when it is a link (a symbolic link; on Windows also a junction),
+// leaving what it points at alone. True when a link was removed.
 bool RemoveLink(const std::filesystem::path& path);
 
 // Makes the folders that entries of one unpack are written into, below the destination folder.
