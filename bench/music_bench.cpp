@@ -71,11 +71,11 @@ bool MakeSongs(const fs::path& folder, int count, int seconds, int per_folder) {
   for (int i = 0; i < count; ++i) {
     const fs::path sub = folder / ("Album " + std::to_string(i / per_folder));
     fs::create_directories(sub, ec);
-    const std::string tone = "sine=frequency=" + std::to_string(220 + 7 * i) +
-                             ":duration=" + std::to_string(seconds);
+    const std::string tone =
+        "sine=frequency=" + std::to_string(220 + 7 * i) + ":duration=" + std::to_string(seconds);
     script += Command({"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i", tone,
-                       "-metadata", "title=Tone " + std::to_string(i), "-metadata",
-                       "artist=Bench", PathToUtf8(sub / ("song " + std::to_string(i) + ".mp3"))}) +
+                       "-metadata", "title=Tone " + std::to_string(i), "-metadata", "artist=Bench",
+                       PathToUtf8(sub / ("song " + std::to_string(i) + ".mp3"))}) +
               " &\n";
     if (i % 8 == 7) script += "wait\n";
   }
@@ -103,8 +103,8 @@ bool ShellLoop(const std::vector<fs::path>& songs, const fs::path& out, double& 
   for (std::size_t i = 0; i < songs.size(); ++i) {
     const std::string source = PathToUtf8(songs[i]);
     script += Command(launcher::ProbeCommand("ffprobe", source)) + " >/dev/null\n";
-    script += Command(launcher::ConvertCommand(
-                  "ffmpeg", source, PathToUtf8(out / (std::to_string(i) + ".WMA")))) +
+    script += Command(launcher::ConvertCommand("ffmpeg", source,
+                                               PathToUtf8(out / (std::to_string(i) + ".WMA")))) +
               "\n";
   }
   const auto start = Clock::now();
@@ -124,8 +124,8 @@ struct Import {
     launcher::GameDescription game;
     game.short_name = "Halvorn";
     game.exe = "Halvorn";
-    builder = std::make_unique<launcher::Builder>(game, scratch / "Halvorn", http.get(),
-                                                  platform.get());
+    builder =
+        std::make_unique<launcher::Builder>(game, scratch / "Halvorn", http.get(), platform.get());
     builder->log_callback = [this](const std::string& line) { last_log = line; };
   }
 

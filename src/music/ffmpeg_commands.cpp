@@ -37,15 +37,21 @@ uint32_t DurationMs(double seconds) {
 }
 
 std::vector<std::string> ProbeCommand(const std::string& ffprobe, const std::string& source) {
-  return {ffprobe, "-v", "error", "-show_entries", "format=duration:format_tags=title,artist",
-          "-of", "default=noprint_wrappers=1", source};
+  return {ffprobe,
+          "-v",
+          "error",
+          "-show_entries",
+          "format=duration:format_tags=title,artist",
+          "-of",
+          "default=noprint_wrappers=1",
+          source};
 }
 
 std::vector<std::string> ConvertCommand(const std::string& ffmpeg, const std::string& source,
                                         const std::string& output) {
-  return {ffmpeg, "-nostdin", "-y",   "-v",    "error", "-i",    source,  "-vn",
-          "-map_metadata", "-1", "-ac", "2", "-ar", "44100", "-c:a", "wmav2", "-b:a", "160k",
-          output};
+  return {ffmpeg, "-nostdin",      "-y",   "-v",   "error", "-i",  source,
+          "-vn",  "-map_metadata", "-1",   "-ac",  "2",     "-ar", "44100",
+          "-c:a", "wmav2",         "-b:a", "160k", output};
 }
 
 }  // namespace launcher

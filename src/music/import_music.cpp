@@ -158,7 +158,8 @@ bool MusicRun::TakeSongs(std::vector<Soundtrack>& soundtracks, const MusicManife
   // The songs that cannot be kept are queued at once: they convert ahead, one per processor,
   // while the loop below takes the songs in order. Leaving this function stops the converters
   // still running (the cancel flag ends them) before anything is rolled back.
-  SongConversionQueue queue(platform_, converters_, std::max(1u, std::thread::hardware_concurrency()));
+  SongConversionQueue queue(platform_, converters_,
+                            std::max(1u, std::thread::hardware_concurrency()));
   std::size_t index = 0;
   for (const Soundtrack& soundtrack : soundtracks) {
     for (const Song& song : soundtrack.songs) {

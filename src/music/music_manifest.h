@@ -17,11 +17,11 @@ inline constexpr uint64_t kUnknownSize = std::numeric_limits<uint64_t>::max();
 inline constexpr int64_t kUnknownTime = std::numeric_limits<int64_t>::min();
 
 struct ManifestEntry {
-  uint64_t size = 0;               // the source's size when it was converted
-  int64_t time = 0;                // the source's last-write time then
-  std::string file;                // the song's file, relative to the soundtrack folder
-  std::optional<std::string> name; // the display name; none when the member had none
-  uint32_t ms = 0;                 // the song's length in milliseconds
+  uint64_t size = 0;                // the source's size when it was converted
+  int64_t time = 0;                 // the source's last-write time then
+  std::string file;                 // the song's file, relative to the soundtrack folder
+  std::optional<std::string> name;  // the display name; none when the member had none
+  uint32_t ms = 0;                  // the song's length in milliseconds
 };
 
 using MusicManifest = std::map<std::string, ManifestEntry>;

@@ -116,7 +116,8 @@ void CollectSongs(const fs::path& dir, std::vector<fs::path>& files) {
   Collect(dir, files, walk);
 }
 
-std::vector<Soundtrack> ScanMusicFolder(const fs::path& folder, std::vector<std::string>& warnings) {
+std::vector<Soundtrack> ScanMusicFolder(const fs::path& folder,
+                                        std::vector<std::string>& warnings) {
   std::vector<Soundtrack> soundtracks;
   const Listing listing = ListFolder(folder);
   AddSoundtrack(soundtracks, warnings, PathToUtf8(folder.filename()), listing.files);

@@ -20,13 +20,14 @@ SongConversion ConvertSong(Platform& platform, const Converters& converters, con
   if (converters.cancel != nullptr && converters.cancel->load()) return result;
   const std::string source = AbsoluteUtf8(job.source);
   const std::string output = AbsoluteUtf8(job.output);
-  platform.Run(ProbeCommand(converters.ffprobe, source), converters.cwd, {},
-               [&result](const std::string& line) { ParseProbeLine(line, result.probe); },
-               converters.cancel);
-  const int exit_code =
-      platform.Run(ConvertCommand(converters.ffmpeg, source, output), converters.cwd, {},
-                   [&result](const std::string& line) { KeepLastLine(line, result.last_line); },
-                   converters.cancel);
+  platform.Run(
+      ProbeCommand(converters.ffprobe, source), converters.cwd, {},
+      [&result](const std::string& line) { ParseProbeLine(line, result.probe); },
+      converters.cancel);
+  const int exit_code = platform.Run(
+      ConvertCommand(converters.ffmpeg, source, output), converters.cwd, {},
+      [&result](const std::string& line) { KeepLastLine(line, result.last_line); },
+      converters.cancel);
   std::error_code ec;
   result.converted = exit_code == 0 && fs::exists(job.output, ec);
   return result;
@@ -34,7 +35,9 @@ SongConversion ConvertSong(Platform& platform, const Converters& converters, con
 
 SongConversionQueue::SongConversionQueue(Platform& platform, Converters converters,
                                          unsigned threads)
-    : platform_(platform), converters_(std::move(converters)), max_threads_(threads ? threads : 1) {}
+    : platform_(platform),
+      converters_(std::move(converters)),
+      max_threads_(threads ? threads : 1) {}
 
 SongConversionQueue::~SongConversionQueue() {
   {

@@ -58,7 +58,8 @@ TEST(ProbeLines, DurationInMilliseconds) {
 
 TEST(ProbeLines, LastLineIsKept) {
   std::string kept;
-  for (const char* line : {"first", "Error while decoding", "Conversion failed!"}) KeepLastLine(line, kept);
+  for (const char* line : {"first", "Error while decoding", "Conversion failed!"})
+    KeepLastLine(line, kept);
   EXPECT_EQ(kept, "Conversion failed!");
 }
 

@@ -35,12 +35,14 @@ class MusicImport : public BuilderTest {
     tones_ = std::make_unique<ScratchDir>();
     const std::unique_ptr<Platform> platform = CreatePlatform();
     const auto make = [&](const std::string& name, std::vector<std::string> tags) {
-      std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi",
-                                       "-i", "sine=frequency=440:duration=1"};
+      std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y",
+                                       "-v",     "error",    "-f",
+                                       "lavfi",  "-i",       "sine=frequency=440:duration=1"};
       args.insert(args.end(), tags.begin(), tags.end());
       args.push_back(PathToUtf8(*tones_ / name));
       std::string output;
-      const int code = platform->Run(args, {}, {}, [&](const std::string& l) { output += l; }, nullptr);
+      const int code = platform->Run(
+          args, {}, {}, [&](const std::string& l) { output += l; }, nullptr);
       ASSERT_EQ(code, 0) << "ffmpeg could not make " << name << ": " << output;
     };
     make("plain.wav", {});
@@ -84,7 +86,9 @@ class MusicImport : public BuilderTest {
     fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(5));
   }
 
-  std::map<std::string, std::string> Soundtracks() { return FilesUnder(builder->SoundtrackFolder()); }
+  std::map<std::string, std::string> Soundtracks() {
+    return FilesUnder(builder->SoundtrackFolder());
+  }
 
   static inline std::unique_ptr<ScratchDir> tones_;
   fs::path music = scratch / "Mixtape";
@@ -105,16 +109,16 @@ TEST_F(MusicImport, FirstImportConvertsEverySong) {
   const std::map<std::string, std::string> files = Soundtracks();
   std::vector<std::string> names;
   for (const auto& [name, bytes] : files) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"0001/00010000.WMA", "0002/00020000.WMA",
-                                             "0002/00020001.WMA", "0002/00020002.WMA", "ST.DB",
-                                             "launcher-music.json"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"0001/00010000.WMA", "0002/00020000.WMA", "0002/00020001.WMA",
+                                      "0002/00020002.WMA", "ST.DB", "launcher-music.json"}));
 
   // Each song is stereo WMA 2 at 44100 Hz.
   std::string stream;
-  const int code = platform.Run({"ffprobe", "-v", "error", "-show_entries",
-                                 "stream=codec_name,channels,sample_rate", "-of",
-                                 "default=noprint_wrappers=1", PathToUtf8(folder / "0002/00020001.WMA")},
-                                {}, {}, [&](const std::string& line) { stream += line + ";"; }, nullptr);
+  const int code = platform.Run(
+      {"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,channels,sample_rate", "-of",
+       "default=noprint_wrappers=1", PathToUtf8(folder / "0002/00020001.WMA")},
+      {}, {}, [&](const std::string& line) { stream += line + ";"; }, nullptr);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(stream, "codec_name=wmav2;sample_rate=44100;channels=2;");
 
@@ -210,7 +214,8 @@ TEST_F(MusicImport, DroppedSongMovesTheOthersDown) {
   EXPECT_EQ(second.count("0002/00020002.WMA"), 0u);
   const nlohmann::json manifest = nlohmann::json::parse(second.at("launcher-music.json"));
   EXPECT_EQ(manifest.size(), 3u);
-  EXPECT_EQ(manifest.at(PathToUtf8(music / "Rock" / "deep" / "c.flac")).at("file"), "0002/00020001.WMA");
+  EXPECT_EQ(manifest.at(PathToUtf8(music / "Rock" / "deep" / "c.flac")).at("file"),
+            "0002/00020001.WMA");
   EXPECT_EQ(U32At(second.at("ST.DB"), 1024 + 8), 2u);
 
   // The whole soundtrack gone: the next one takes its id, its files their new names.
@@ -251,8 +256,8 @@ TEST_F(MusicImport, SongsFfmpegCannotReadAreLeftOut) {
   WriteFile(music / "Bad" / "x.wav", "nor is this a WAV");
   ASSERT_TRUE(Import()) << error;
   EXPECT_EQ(summary, "4 songs in 2 soundtracks (2 could not be converted: see launcher.log)");
-  const std::string prefix = "music: " + PathToUtf8(music / "Rock" / "broken.mp3") +
-                             " could not be converted: ";
+  const std::string prefix =
+      "music: " + PathToUtf8(music / "Rock" / "broken.mp3") + " could not be converted: ";
   bool logged = false;
   for (const std::string& line : log) {
     if (line.starts_with(prefix) && line.size() > prefix.size()) logged = true;
@@ -286,8 +291,10 @@ TEST_F(MusicImport, Refusals) {
     fs::path folder;
     std::string error;
   } cases[] = {
-      {"a file", scratch / "file.mp3", "The music folder is not there: " + PathToUtf8(scratch / "file.mp3")},
-      {"nothing", scratch / "gone", "The music folder is not there: " + PathToUtf8(scratch / "gone")},
+      {"a file", scratch / "file.mp3",
+       "The music folder is not there: " + PathToUtf8(scratch / "file.mp3")},
+      {"nothing", scratch / "gone",
+       "The music folder is not there: " + PathToUtf8(scratch / "gone")},
       {"no music", scratch / "Pictures",
        "No music found in " + PathToUtf8(scratch / "Pictures") +
            " (MP3, FLAC, OGG, Opus, M4A, AAC, WAV, WMA or AIFF files)"},
@@ -304,8 +311,9 @@ TEST_F(MusicImport, Refusals) {
   WriteFile(soundtracks / "ST.DB", "theirs");
   music = scratch / "Pictures";
   EXPECT_FALSE(Import());
-  EXPECT_EQ(error, "The game's music folder holds soundtracks not made here (copied from an Xbox?): " +
-                       PathToUtf8(soundtracks) + ". Move them away to use a folder of your own music.");
+  EXPECT_EQ(error,
+            "The game's music folder holds soundtracks not made here (copied from an Xbox?): " +
+                PathToUtf8(soundtracks) + ". Move them away to use a folder of your own music.");
   EXPECT_EQ(ReadFile(soundtracks / "ST.DB"), "theirs");
 }
 
@@ -337,7 +345,8 @@ TEST_F(MusicImport, RelativeMusicFolder) {
   fs::current_path(before);
   ASSERT_TRUE(ok) << error;
   EXPECT_EQ(summary, "4 songs in 2 soundtracks");
-  EXPECT_TRUE(Logged("music: 4 songs in 2 soundtracks, 4 converted, 0 kept from last time, from Mixtape"));
+  EXPECT_TRUE(
+      Logged("music: 4 songs in 2 soundtracks, 4 converted, 0 kept from last time, from Mixtape"));
 }
 
 }  // namespace

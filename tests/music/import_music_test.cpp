@@ -44,10 +44,10 @@ class MusicToolchain : public BuilderTest {
                                       {"bin/ffprobe.exe", program, false, true, 0755}});
     const std::string zip = ReadFile(scratch / "ffmpeg.zip");
     server.Serve("/ffmpeg.zip", zip);
-    server.Serve("/toolchain.json",
-                 R"({"tools": [{"id": "ffmpeg", "title": "FFmpeg", "url": ")" +
-                     server.Url("/ffmpeg.zip") + R"(", "sha256": ")" + Sha256File(scratch / "ffmpeg.zip") +
-                     R"(", "size": )" + std::to_string(zip.size()) + "}]}");
+    server.Serve("/toolchain.json", R"({"tools": [{"id": "ffmpeg", "title": "FFmpeg", "url": ")" +
+                                        server.Url("/ffmpeg.zip") + R"(", "sha256": ")" +
+                                        Sha256File(scratch / "ffmpeg.zip") + R"(", "size": )" +
+                                        std::to_string(zip.size()) + "}]}");
   }
 
   bool Import(std::string& summary) {
@@ -81,7 +81,8 @@ TEST_F(MusicToolchain, ConvertsWithTheInstalledTool) {
   // "Broken" lost its only song, so "Live" is soundtrack 1.
   const fs::path soundtracks = builder->SoundtrackFolder();
   const std::map<std::string, std::string> files = FilesUnder(soundtracks);
-  EXPECT_EQ(WithoutCr(files.at("0001/00010000.WMA")), "WMA of duration=61.25\nTAG:TITLE=Opening\nTAG:Artist=The Band\n");
+  EXPECT_EQ(WithoutCr(files.at("0001/00010000.WMA")),
+            "WMA of duration=61.25\nTAG:TITLE=Opening\nTAG:Artist=The Band\n");
   EXPECT_EQ(WithoutCr(files.at("0001/00010001.WMA")), "WMA of duration=2.0009\n");
   EXPECT_EQ(files.size(), 4u);  // two songs, ST.DB and the manifest
 
@@ -98,9 +99,10 @@ TEST_F(MusicToolchain, ConvertsWithTheInstalledTool) {
   ASSERT_TRUE(Import(summary)) << error;
   EXPECT_EQ(server.Count("/ffmpeg.zip"), 1);
   EXPECT_EQ(FilesUnder(soundtracks), files);
-  EXPECT_TRUE(Logged("music: 2 songs in 1 soundtracks (2 could not be converted: see launcher.log), "
-                     "0 converted, 2 kept from last time, from " +
-                     PathToUtf8(music)));
+  EXPECT_TRUE(
+      Logged("music: 2 songs in 1 soundtracks (2 could not be converted: see launcher.log), "
+             "0 converted, 2 kept from last time, from " +
+             PathToUtf8(music)));
 }
 
 TEST_F(MusicToolchain, TheBuiltInToolchainListsNoFfmpeg) {

@@ -9,7 +9,8 @@ namespace {
 
 TEST(MusicManifest, WrittenTextReadsBack) {
   MusicManifest manifest;
-  manifest["/music/b.mp3"] = {kUnknownSize, kUnknownTime, "0001/00010001.WMA", "Caf\xC3\xA9", 4294967295u};
+  manifest["/music/b.mp3"] = {kUnknownSize, kUnknownTime, "0001/00010001.WMA", "Caf\xC3\xA9",
+                              4294967295u};
   manifest["/music/a.mp3"] = {123, 133000000000000000, "0001/00010000.WMA", "A", 1000};
   const std::string text = MusicManifestText(manifest);
   EXPECT_EQ(text,

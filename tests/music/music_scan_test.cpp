@@ -18,7 +18,8 @@ using test::ScratchDir;
 using test::WriteFile;
 
 // Each soundtrack as "name: song, song" with the songs' paths relative to `base`.
-std::vector<std::string> Describe(const std::vector<Soundtrack>& soundtracks, const fs::path& base) {
+std::vector<std::string> Describe(const std::vector<Soundtrack>& soundtracks,
+                                  const fs::path& base) {
   std::vector<std::string> lines;
   for (const Soundtrack& soundtrack : soundtracks) {
     std::string line = soundtrack.name + ":";
@@ -122,7 +123,8 @@ TEST_F(MusicScan, HundredSoundtracksAtMost) {
   std::vector<Soundtrack> soundtracks = Scan();
   ASSERT_EQ(soundtracks.size(), 100u);
   EXPECT_EQ(soundtracks.back().name, "Album 099");
-  EXPECT_EQ(warnings, std::vector<std::string>{"\"Album 100\" left out: an Xbox holds 100 soundtracks"});
+  EXPECT_EQ(warnings,
+            std::vector<std::string>{"\"Album 100\" left out: an Xbox holds 100 soundtracks"});
 
   // The folder's own music comes first, so the last sub-folder is the one left out.
   fs::remove_all(music / "Album 100");
@@ -132,7 +134,8 @@ TEST_F(MusicScan, HundredSoundtracksAtMost) {
   ASSERT_EQ(soundtracks.size(), 100u);
   EXPECT_EQ(soundtracks.front().name, "Music");
   EXPECT_EQ(soundtracks.back().name, "Album 098");
-  EXPECT_EQ(warnings, std::vector<std::string>{"\"Album 099\" left out: an Xbox holds 100 soundtracks"});
+  EXPECT_EQ(warnings,
+            std::vector<std::string>{"\"Album 099\" left out: an Xbox holds 100 soundtracks"});
 }
 
 TEST_F(MusicScan, FiveHundredFourSongsPerSoundtrack) {

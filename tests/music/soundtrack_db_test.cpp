@@ -109,7 +109,8 @@ TEST(SoundtrackDb, FullSoundtrackFillsItsBlockListUpToTheTotal) {
 // Songs past 504 would push the block list over the total, the name and the next page; they
 // are left out of the database.
 TEST(SoundtrackDb, SongsPastTheLimitAreNotWritten) {
-  const std::string db = BuildSoundtrackDb({MakeSoundtrack("Long", 520, 0), MakeSoundtrack("Next", 1)});
+  const std::string db =
+      BuildSoundtrackDb({MakeSoundtrack("Long", 520, 0), MakeSoundtrack("Next", 1)});
   ASSERT_EQ(db.size(), 51712u + 85 * 512);
   const DbReader read(db);
   EXPECT_EQ(read.U32(520), 504u);
@@ -168,7 +169,10 @@ TEST(SoundtrackDb, NamesAsUtf16) {
       {"stray continuation byte", "a\x80z", u"a\u0080z"},
       {"byte below 0xC0", "\xBF", u"\u00BF"},
       {"sequence cut short keeps its bits", "a\xE4\xB8", u"a\u0138"},
-      {"continuation bits taken whatever their high bits", "\xC3" "A", u"\u00C1"},
+      {"continuation bits taken whatever their high bits",
+       "\xC3"
+       "A",
+       u"\u00C1"},
   };
   for (const auto& c : cases) {
     std::string buffer(128, '\0');

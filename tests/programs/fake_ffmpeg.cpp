@@ -48,9 +48,12 @@ int Refuse(const std::vector<std::string>& args) {
 }
 
 int Probe(const std::vector<std::string>& args) {
-  const std::vector<std::string> expected = {
-      "-v", "error", "-show_entries", "format=duration:format_tags=title,artist", "-of",
-      "default=noprint_wrappers=1"};
+  const std::vector<std::string> expected = {"-v",
+                                             "error",
+                                             "-show_entries",
+                                             "format=duration:format_tags=title,artist",
+                                             "-of",
+                                             "default=noprint_wrappers=1"};
   if (args.size() != expected.size() + 1 ||
       !std::equal(expected.begin(), expected.end(), args.begin())) {
     return Refuse(args);
@@ -63,8 +66,8 @@ int Probe(const std::vector<std::string>& args) {
 
 int Convert(const std::vector<std::string>& args) {
   const std::vector<std::string> before = {"-nostdin", "-y", "-v", "error", "-i"};
-  const std::vector<std::string> after = {"-vn", "-map_metadata", "-1",    "-ac",  "2",   "-ar",
-                                          "44100", "-c:a",      "wmav2", "-b:a", "160k"};
+  const std::vector<std::string> after = {"-vn",   "-map_metadata", "-1",    "-ac",  "2",   "-ar",
+                                          "44100", "-c:a",          "wmav2", "-b:a", "160k"};
   if (args.size() != before.size() + 1 + after.size() + 1 ||
       !std::equal(before.begin(), before.end(), args.begin()) ||
       !std::equal(after.begin(), after.end(), args.begin() + std::ptrdiff_t(before.size()) + 1)) {
