@@ -7,10 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "catalogue/json_read.h"
 #include "catalogue/release.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
+#include "platform/file_ops.h"
 #include "platform/zip.h"
 
 namespace launcher {
@@ -177,18 +178,14 @@ bool Builder::DownloadPackage(PackageRun& run) {
     run.err = "Could not find the game's package for " + tag + ": " + error;
     return false;
   }
-  const nlohmann::json description = nlohmann::json::parse(text, nullptr, false);
-  const auto sha256 = description.is_object() ? description.find("sha256") : description.end();
-  if (!description.is_object() || sha256 == description.end() || !sha256->is_string()) {
+  const nlohmann::json description = json_read::Parse<nlohmann::json>(text);
+  const nlohmann::json* sha256 = json_read::Member(description, "sha256");
+  if (sha256 == nullptr || !sha256->is_string()) {
     run.err = "The package's description for " + tag + " could not be read.";
     return false;
   }
   run.stamp = sha256->get<std::string>();
-  uint64_t size = 0;
-  const auto size_field = description.find("size");
-  if (size_field != description.end() && size_field->is_number_unsigned()) {
-    size = size_field->get<uint64_t>();
-  }
+  const uint64_t size = json_read::Unsigned(description, "size", 0);
 
   std::error_code ec;
   fs::create_directories(run.downloads, ec);

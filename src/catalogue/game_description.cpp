@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 #include "catalogue/json_read.h"
 
 namespace launcher {
@@ -47,7 +47,7 @@ std::vector<std::string> ReadNameList(const Json& document, const char* key,
 }  // namespace
 
 bool ParseGameDescription(std::string_view json, GameDescription& game, std::string& error) {
-  const Json document = Json::parse(json.begin(), json.end(), nullptr, false);
+  const Json document = jr::Parse<Json>(json);
   if (document.is_discarded()) {
     error = "game.json is not readable";
     return false;

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 #include "catalogue/json_read.h"
 #include "catalogue/toolchain.h"
 #include "platform/download.h"
@@ -36,7 +36,7 @@ struct MicrosoftEntries {
 using PackageIndex = std::map<std::string, const Json*>;
 
 bool ReadEntries(const std::string& json, MicrosoftEntries& entries, std::string& error) {
-  const Json document = Json::parse(json, nullptr, false);
+  const Json document = jr::Parse<Json>(json);
   const Json* msvc = jr::Member(document, "msvc");
   const Json* sdk = jr::Member(document, "sdk");
   if (msvc == nullptr || sdk == nullptr) {
@@ -55,7 +55,7 @@ bool ReadEntries(const std::string& json, MicrosoftEntries& entries, std::string
 // The manifest's URL: the first payload's of the channel item that names it (the last such item
 // when several do).
 std::string ManifestUrl(const std::string& channel_text) {
-  const Json channel = Json::parse(channel_text, nullptr, false);
+  const Json channel = jr::Parse<Json>(channel_text);
   std::string url;
   const Json* items = jr::Array(channel, "channelItems");
   if (items == nullptr) return url;
@@ -190,7 +190,7 @@ bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& to
     error = "Visual Studio manifest: " + fetch_error;
     return false;
   }
-  const Json manifest = Json::parse(manifest_text, nullptr, false);
+  const Json manifest = jr::Parse<Json>(manifest_text);
   const Json* packages = jr::Array(manifest, "packages");
   if (packages == nullptr) {
     error = "the Visual Studio manifest is not readable";

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "builder_fixture.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"

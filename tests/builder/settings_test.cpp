@@ -7,7 +7,7 @@
 #include <string>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "builder_fixture.h"
 #include "support/scratch.h"
 
