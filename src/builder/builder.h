@@ -57,7 +57,8 @@ std::string FormatSize(uint64_t bytes);
 
 // Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
 // out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
-// top-level *.toml, and anything that could leave the staging folder).
+// top-level *.toml, and anything that could leave the staging folder). The rules judge the name
+// in one spelling ('\\' as '/', no empty or "." components), which is also the path returned.
 std::string MapPackageEntry(const std::string& entry);
 
 class Builder {

@@ -270,6 +270,28 @@ TEST_F(BuilderPackageTest, ADiscAndOneButtonMakeAPlayableGame) {
   EXPECT_TRUE(seen("Building Halvorn for this PC", "Finishing the build"));
 }
 
+TEST_F(BuilderPackageTest, ThePlayersFoldersSurviveAPackageThatSpellsThemOtherwise) {
+  const fs::path zip = scratch / "odd" / kPackage;
+  fs::create_directories(zip.parent_path());
+  WriteZip(zip, {
+                    {Exe(), game_bytes, false, true, 0755},
+                    {"././hdd/E/save.dat", "the package's save"},
+                    {".//logs/package.log", "the package's log"},
+                    {"././settings.toml", "the package's settings"},
+                    {"compiler/./work/o.obj", "work"},
+                });
+  Publish(zip);
+  ASSERT_TRUE(ChooseTheDisc());
+  Script("dll\n");
+  ASSERT_TRUE(Build()) << err;
+
+  EXPECT_EQ(ReadFile(Play() / "hdd" / "E" / "save.dat"), "the player's save");
+  EXPECT_EQ(ReadFile(Play() / "logs" / "old.log"), "the player's log");
+  EXPECT_FALSE(fs::exists(Play() / "logs" / "package.log"));
+  EXPECT_EQ(ReadFile(Play() / "settings.toml"), "the player's settings");
+  EXPECT_FALSE(fs::exists(Play() / "compiler"));
+}
+
 TEST_F(BuilderPackageTest, AStopDuringTheDownloadResumesWithARangeRequest) {
   ASSERT_TRUE(ChooseTheDisc());
   StopWhen([](const Status& s) { return s.title == "Downloading the game's package" && s.fraction > 0; });
@@ -595,6 +617,29 @@ TEST(BuilderMapPackageEntryTest, ThePlayersFoldersAndUnsafeNamesAreLeftOut) {
       {"./", ""},
       {"hdd", "hdd"},
       {"compiler/other.txt", "compiler/other.txt"},
+      {"bin/", "bin/"},
+      // The player's folders and top-level settings in every spelling the unpacker accepts.
+      {"././hdd/E/save.dat", ""},
+      {"./hdd/", ""},
+      {"././/hdd/", ""},
+      {".//screenshots/a.png", ""},
+      {"captures/./a.mp4", ""},
+      {"a/./../hdd/x", ""},
+      {"./Assets/./default.xbe", ""},
+      {"logs//a.txt", ""},
+      {"compiler//work/o.obj", ""},
+      {"compiler/./work/o.obj", ""},
+      {"././settings.toml", ""},
+      {"././/.\\game.toml", ""},
+      {"hdd\\E\\save.dat", ""},
+      {".\\hdd\\E", ""},
+      {"\\x", ""},
+      {"hdd./E/save.dat", ""},
+      {"hdd /E/save.dat", ""},
+      {"./././", ""},
+      {"././bin//x.dll", "bin/x.dll"},
+      {"bin\\x.dll", "bin/x.dll"},
+      {"./config/settings.toml", "config/settings.toml"},
   };
   for (const auto& c : cases) EXPECT_EQ(MapPackageEntry(c.entry), c.mapped) << c.entry;
 }
