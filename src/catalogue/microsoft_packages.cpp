@@ -7,9 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/ascii.h"
+#include "catalogue/file_names.h"
 #include "catalogue/json_read.h"
 #include "catalogue/toolchain.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
 
 namespace launcher {
@@ -152,6 +153,21 @@ bool MakeSdkTool(const MicrosoftEntries& entries, const PackageIndex& index, Too
   return true;
 }
 
+// Each file of a tool is written under its name in the tool's download folder: every name must
+// be one plain file name, whatever the manifest (or a package name of toolchain.json) says.
+bool CheckFileNames(const Tool& tool, std::string& error) {
+  for (const std::vector<FileRef>* list : {&tool.files, &tool.cabs}) {
+    for (const FileRef& file : *list) {
+      if (!IsPlainFileName(file.name)) {
+        error = "the Visual Studio manifest gives a file name that is not a plain file name: \"" +
+                file.name + "\"";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void ParsePayloads(const nlohmann::json& package, std::vector<FileRef>& files) {
@@ -202,6 +218,7 @@ bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& to
   Tool winsdk;
   if (!MakeMsvcTool(entries, index, msvc, error)) return false;
   if (!MakeSdkTool(entries, index, winsdk, error)) return false;
+  if (!CheckFileNames(msvc, error) || !CheckFileNames(winsdk, error)) return false;
   toolchain.sdk_version = entries.sdk_version;
   toolchain.tools.push_back(std::move(msvc));
   toolchain.tools.push_back(std::move(winsdk));

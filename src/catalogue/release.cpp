@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/ascii.h"
 #include "catalogue/json_read.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
 
 namespace launcher {

@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/ascii.h"
 #include "catalogue/file_names.h"
 #include "catalogue/json_read.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace {

@@ -38,6 +38,11 @@ inline bool AsciiEqualFolded(std::string_view a, std::string_view b) {
   return true;
 }
 
+// `text` begins with `prefix` once A to Z and a to z are taken as one.
+inline bool StartsWithFolded(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsciiEqualFolded(text.substr(0, prefix.size()), prefix);
+}
+
 inline bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
 }

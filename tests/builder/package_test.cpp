@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "platform/file_ops.h"
 #include "builder_fixture.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"
+#include "platform/file_ops.h"
 #include "platform/sha.h"
 #include "support/disc_image_writer.h"
 #include "support/http_server.h"
@@ -290,6 +290,26 @@ TEST_F(BuilderPackageTest, ThePlayersFoldersSurviveAPackageThatSpellsThemOtherwi
   EXPECT_FALSE(fs::exists(Play() / "logs" / "package.log"));
   EXPECT_EQ(ReadFile(Play() / "settings.toml"), "the player's settings");
   EXPECT_FALSE(fs::exists(Play() / "compiler"));
+}
+
+TEST_F(BuilderPackageTest, AFolderWhereTheStagingStampGoesIsNoStampAndThrowsNothing) {
+  const fs::path zip = scratch / "stamp" / kPackage;
+  fs::create_directories(zip.parent_path());
+  WriteZip(zip, {
+                    {Exe(), game_bytes, false, true, 0755},
+                    {"package.stamp/x", "not a stamp"},
+                });
+  Publish(zip);
+  ASSERT_TRUE(ChooseTheDisc());
+  // The preparation fails, so the staging folder stays with a folder where its stamp goes; the
+  // next attempt reads that stamp.
+  Script("");
+  for (int run = 0; run < 2; ++run) {
+    bool built = true;
+    EXPECT_NO_THROW(built = Build()) << "run " << run;
+    EXPECT_FALSE(built);
+    EXPECT_EQ(err, "The build finished without Halvorn.dll, see launcher.log");
+  }
 }
 
 TEST_F(BuilderPackageTest, AStopDuringTheDownloadResumesWithARangeRequest) {
