@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
-
 namespace launcher {
 
 // Something exists under this name; a link counts by itself, even when its target is gone.
