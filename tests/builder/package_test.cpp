@@ -105,6 +105,15 @@ class BuilderPackageTest : public BuilderTest {
     server.Serve(path + ".json", description);
   }
 
+  // Publishes a package of the game's executable and `extra` entries in place of the usual one.
+  void PublishGameWith(std::vector<ZipEntry> extra) {
+    const fs::path zip = scratch / "other" / kPackage;
+    fs::create_directories(zip.parent_path());
+    extra.insert(extra.begin(), {Exe(), game_bytes, false, true, 0755});
+    WriteZip(zip, extra);
+    Publish(zip);
+  }
+
   // The fake game's script for its next runs.
   void Script(const std::string& text) { WriteFile(root / "fake_game.txt", text); }
 
@@ -271,16 +280,12 @@ TEST_F(BuilderPackageTest, ADiscAndOneButtonMakeAPlayableGame) {
 }
 
 TEST_F(BuilderPackageTest, ThePlayersFoldersSurviveAPackageThatSpellsThemOtherwise) {
-  const fs::path zip = scratch / "odd" / kPackage;
-  fs::create_directories(zip.parent_path());
-  WriteZip(zip, {
-                    {Exe(), game_bytes, false, true, 0755},
-                    {"././hdd/E/save.dat", "the package's save"},
-                    {".//logs/package.log", "the package's log"},
-                    {"././settings.toml", "the package's settings"},
-                    {"compiler/./work/o.obj", "work"},
-                });
-  Publish(zip);
+  PublishGameWith({
+      {"././hdd/E/save.dat", "the package's save"},
+      {".//logs/package.log", "the package's log"},
+      {"././settings.toml", "the package's settings"},
+      {"compiler/./work/o.obj", "work"},
+  });
   ASSERT_TRUE(ChooseTheDisc());
   Script("dll\n");
   ASSERT_TRUE(Build()) << err;
@@ -293,13 +298,9 @@ TEST_F(BuilderPackageTest, ThePlayersFoldersSurviveAPackageThatSpellsThemOtherwi
 }
 
 TEST_F(BuilderPackageTest, AFolderWhereTheStagingStampGoesIsNoStampAndThrowsNothing) {
-  const fs::path zip = scratch / "stamp" / kPackage;
-  fs::create_directories(zip.parent_path());
-  WriteZip(zip, {
-                    {Exe(), game_bytes, false, true, 0755},
-                    {"package.stamp/x", "not a stamp"},
-                });
-  Publish(zip);
+  PublishGameWith({
+      {"package.stamp/x", "not a stamp"},
+  });
   ASSERT_TRUE(ChooseTheDisc());
   // The preparation fails, so the staging folder stays with a folder where its stamp goes; the
   // next attempt reads that stamp.
