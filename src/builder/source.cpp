@@ -10,7 +10,7 @@
 #include "builder/git_progress.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"
-#include "platform/zip.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
