@@ -28,6 +28,19 @@ bool RemoveTree(const fs::path& path, std::string& error) {
   return RemoveEntry(path, error);
 }
 
+bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool StampEquals(const fs::path& file, const std::string& stamp) {
+  std::string text;
+  return ReadWholeFile(file, text) && text == stamp;
+}
+
 bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
   std::error_code ec;
   const fs::file_time_type time = fs::last_write_time(path, ec);
