@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
 #include "music/music_manifest.h"
 #include "music/music_scan.h"
 #include "music/song_conversion.h"
 #include "music/soundtrack_db.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "catalogue/json_read.h"
+
 namespace launcher {
 using nlohmann::json;
 namespace {
@@ -46,7 +48,7 @@ bool ReadEntry(const json& member, ManifestEntry& entry) {
 
 MusicManifest ParseMusicManifest(const std::string& text) {
   MusicManifest manifest;
-  const json document = json::parse(text, nullptr, false);
+  const json document = json_read::Parse<json>(text);
   if (!document.is_object()) return manifest;
   for (const auto& [key, member] : document.items()) {
     ManifestEntry entry;

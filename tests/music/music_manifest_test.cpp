@@ -73,7 +73,12 @@ TEST(MusicManifest, ValuesOfAnotherTypeMakeTheMemberUnusable) {
 }
 
 TEST(MusicManifest, AnythingButAnObjectIsEmpty) {
-  for (const char* text : {"", "not json", "[]", "null", "42", "{\"a\": ", "\"text\""}) {
+  // A document nested far deeper than any manifest is refused whole.
+  const std::string deep =
+      "{\"a\": {}, \"b\": " + std::string(100, '[') + std::string(100, ']') + "}";
+  for (const std::string& text :
+       {std::string(), std::string("not json"), std::string("[]"), std::string("null"),
+        std::string("42"), std::string("{\"a\": "), std::string("\"text\""), deep}) {
     EXPECT_TRUE(ParseMusicManifest(text).empty()) << text;
   }
 }
