@@ -9,6 +9,8 @@
 //                                 environment held to out/build/release/environment.txt
 //   cmake --build <folder>        prints two "[n/m]" steps and makes <folder>/Halvorn, Halvorn.dll
 //                                 and Tool (with this program's own executable suffix)
+// A cmake command whose first argument is the value of LAUNCHER_TEST_FAKE_REFUSE prints
+// "stand-in refuses <argument>" and ends with exit code 3.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,6 +49,10 @@ int Git(const std::vector<std::string>& args) {
 }
 
 int CMake(const std::vector<std::string>& args, const std::string& suffix) {
+  if (!args.empty() && args[0] == Env("LAUNCHER_TEST_FAKE_REFUSE")) {
+    Say("stand-in refuses " + args[0]);
+    return 3;
+  }
   if (!args.empty() && args[0] == "--preset") {
     const fs::path build = fs::path("out") / "build" / "release";
     fs::create_directories(build);
