@@ -158,7 +158,7 @@ class SourceBuildTest : public BuilderTest {
   // environment file lists them.
   std::vector<std::string> ExpectedEnvironment() {
     const std::filesystem::path sdk = Tools() / "winsdk" / "Windows Kits" / "10";
-    const std::filesystem::path msvc = Tools() / "msvc" / PathFromUtf8(kMsvcFolder);
+    const std::filesystem::path msvc = Tools() / "msvc" / "VC" / "Tools" / "MSVC" / "14.44.35207";
     const std::filesystem::path include = sdk / "Include" / kSdkVersion;
     const std::filesystem::path lib = sdk / "Lib" / kSdkVersion;
     const char separator = platform.PathListSeparator();
