@@ -1,7 +1,7 @@
 // Building the game from source with stand-ins where the system cannot run the real tools (git
 // and CMake under Wine, the Windows Installer's administrative install): the stand-ins arrive as
 // the toolchain's own "git" and "cmake" tools, so the build must find them under tools/, and they
-// report what they were given.
+// record what they were asked.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -29,13 +29,13 @@ class BuildAllStandInTest : public SourceBuildTest {
  protected:
   void SetUp() override {
     record_ = std::make_unique<ScopedEnv>("LAUNCHER_TEST_FAKE_RECORD", PathToUtf8(Record()));
-    const std::string stand_in = ReadFile(TestProgram("fake_tool"));
-    ASSERT_FALSE(stand_in.empty());
+    const std::string fake_cmake = ReadFile(TestProgram("fake_cmake"));
+    ASSERT_FALSE(fake_cmake.empty());
     const std::string suffix = platform.ExeSuffix();
     cmake = Serve("/dl/cmake.zip",
-                  ZipBytes("cmake.zip", {{"cmake-4.0/bin/cmake" + suffix, stand_in, false, true, 0755},
+                  ZipBytes("cmake.zip", {{"cmake-4.0/bin/cmake" + suffix, fake_cmake, false, true, 0755},
                                          {"cmake-4.0/doc/readme.txt", "left out"}}));
-    git = Serve("/dl/git.zip", ZipBytes("git.zip", {{"cmd/git" + suffix, stand_in, false, true, 0755}}));
+    git = Serve("/dl/git.zip", GitZip("git.zip", {}));
     vsix = {Serve("/vs/headers.vsix",
                   ZipBytes("headers.vsix",
                            {{"Contents/" + kMsvcFolder + "/include/vcruntime.h", "vcruntime"}}))};
@@ -68,10 +68,20 @@ class BuildAllStandInTest : public SourceBuildTest {
     ChooseGameCopy();
   }
 
-  fs::path Record() const { return scratch / "stand-in-runs.txt"; }
+  // The toolchain's git: the stand-in, with more files when given.
+  std::string GitZip(const std::string& name, std::vector<ZipEntry> more) {
+    more.insert(more.begin(), ZipEntry{"cmd/git" + platform.ExeSuffix(),
+                                       ReadFile(TestProgram("fake_git")), false, true, 0755});
+    return ZipBytes(name, more);
+  }
 
-  // The stand-ins' runs: program, then arguments, one run a line.
-  std::vector<std::string> Runs() const { return TextLines(ReadFile(Record())); }
+  fs::path Record() const { return scratch / "cmake-runs.txt"; }
+
+  // The stand-in cmake's runs: program, then arguments, one run a line.
+  std::vector<std::string> CMakeRuns() const { return TextLines(ReadFile(Record())); }
+  // The stand-in git's runs, which it records where it runs: in the root. A real git would
+  // have failed to clone from example.invalid.
+  std::vector<std::string> GitRuns() const { return TextLines(ReadFile(root / "git_calls.txt")); }
 
   std::unique_ptr<ScopedEnv> record_;
   Served cmake, git;
@@ -85,16 +95,15 @@ TEST_F(BuildAllStandInTest, BuildsWithTheToolchainsOwnGitAndCMake) {
                                                 "game's xbe", "configure (cmake)",
                                                 "compile and link (cmake --build)", "install"}));
 
-  const std::string own_git = PathToUtf8(Tools() / "git" / "cmd" / ("git" + platform.ExeSuffix()));
   const std::string own_cmake =
       PathToUtf8(Tools() / "cmake" / "bin" / ("cmake" + platform.ExeSuffix()));
   const std::string source = PathToUtf8(root / "source");
-  EXPECT_EQ(Runs(),
-            (std::vector<std::string>{
-                own_git + " clone --progress --branch v1.0 " + game.repo + " " + source,
-                own_git + " -C " + source + " submodule update --init --recursive --progress",
-                own_cmake + " --preset release -DCMAKE_LINKER_TYPE=LLD",
-                own_cmake + " --build out/build/release"}));
+  EXPECT_EQ(GitRuns(), (std::vector<std::string>{
+                           "clone|--progress|--branch|v1.0|" + game.repo + "|" + source,
+                           "-C|" + source + "|submodule|update|--init|--recursive|--progress"}));
+  EXPECT_EQ(CMakeRuns(), (std::vector<std::string>{
+                             own_cmake + " --preset release -DCMAKE_LINKER_TYPE=LLD",
+                             own_cmake + " --build out/build/release"}));
   ExpectBuildEnvironment();
 
   const std::string exe = "Halvorn" + platform.ExeSuffix();
@@ -129,27 +138,23 @@ TEST_F(BuildAllStandInTest, TheNextBuildFetchesAndKeepsCMakesCacheUntilAToolChan
   ASSERT_TRUE(builder->BuildAll(err)) << err;
   const int requests = server.Count(cmake.path) + server.Count(git.path) +
                        server.Count(vsix[0].path) + server.Count(msi.path) + server.Count(cab.path);
-  fs::remove(Record());
+  fs::remove(root / "git_calls.txt");
   log.clear();
 
   ASSERT_TRUE(builder->BuildAll(err)) << err;
   EXPECT_EQ(server.Count(cmake.path) + server.Count(git.path) + server.Count(vsix[0].path) +
                 server.Count(msi.path) + server.Count(cab.path),
             requests);
-  const std::string own_git = PathToUtf8(Tools() / "git" / "cmd" / ("git" + platform.ExeSuffix()));
   const std::string source = PathToUtf8(root / "source");
-  const std::vector<std::string> runs = Runs();
-  ASSERT_EQ(runs.size(), 5u);
-  EXPECT_EQ(runs[0], own_git + " -C " + source +
-                         " fetch --progress --force origin refs/tags/v1.0:refs/tags/v1.0");
-  EXPECT_EQ(runs[1], own_git + " -C " + source + " reset --hard v1.0");
+  EXPECT_EQ(GitRuns(),
+            (std::vector<std::string>{
+                "-C|" + source + "|fetch|--progress|--force|origin|refs/tags/v1.0:refs/tags/v1.0",
+                "-C|" + source + "|reset|--hard|v1.0",
+                "-C|" + source + "|submodule|update|--init|--recursive|--progress"}));
   EXPECT_TRUE(LinesStarting("the build tools changed").empty());
 
   // A new digest for one tool: it is installed again and CMake's cache goes.
-  const std::string stand_in = ReadFile(TestProgram("fake_tool"));
-  git = Serve("/dl/git-2.zip", ZipBytes("git-2.zip", {{"cmd/git" + platform.ExeSuffix(), stand_in,
-                                                       false, true, 0755},
-                                                      {"cmd/version.txt", "2"}}));
+  git = Serve("/dl/git-2.zip", GitZip("git-2.zip", {{"cmd/version.txt", "2"}}));
   json tools = toolchain_json["tools"];
   tools[1] = ToolEntry("git", git);
   ServeToolchain(tools);

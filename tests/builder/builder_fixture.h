@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,12 +33,14 @@ inline GameDescription TestGame() {
 }
 
 // The system's Platform, except that hard links can be refused (as they are between volumes)
-// and the Windows Installer extraction can be stood in for.
+// environment variables can be given other values, and the Windows Installer extraction can be
+// stood in for.
 class TestPlatform : public Platform {
  public:
   TestPlatform() : real_(CreatePlatform()) {}
 
   bool refuse_hard_links = false;
+  std::map<std::string, std::string> env;  // what GetEnv answers instead of the system
   // When set, stands in for the system's Windows Installer extraction.
   std::function<bool(const std::filesystem::path& msi, const std::filesystem::path& target,
                      std::string& error)>
@@ -68,7 +71,10 @@ class TestPlatform : public Platform {
   }
   std::string ExeSuffix() override { return real_->ExeSuffix(); }
   char PathListSeparator() override { return real_->PathListSeparator(); }
-  std::string GetEnv(const std::string& name) override { return real_->GetEnv(name); }
+  std::string GetEnv(const std::string& name) override {
+    const auto found = env.find(name);
+    return found != env.end() ? found->second : real_->GetEnv(name);
+  }
 
  private:
   std::unique_ptr<Platform> real_;

@@ -1,16 +1,13 @@
-// Stands in for git and CMake where the real ones cannot run (under Wine). Its role is its own
-// file name: copied as "git" (or git.exe) it plays git, as "cmake" it plays CMake. Every run
-// appends its program path and arguments, one line, to the file named by
-// LAUNCHER_TEST_FAKE_RECORD.
+// Stands in for CMake where the real one cannot run (under Wine), or where a test needs to see
+// what CMake was asked. Every run appends its program path and arguments, one line, to the file
+// named by LAUNCHER_TEST_FAKE_RECORD.
 //
-//   git clone ... <folder>        makes <folder>/.git and prints git's progress lines
-//   git -C <folder> <command> ... succeeds; "rev-parse" prints a commit id
-//   cmake --preset release ...    makes out/build/release/CMakeCache.txt and writes what the
-//                                 environment held to out/build/release/environment.txt
-//   cmake --build <folder>        prints two "[n/m]" steps and makes <folder>/Halvorn, Halvorn.dll
-//                                 and Tool (with this program's own executable suffix)
-// A cmake command whose first argument is the value of LAUNCHER_TEST_FAKE_REFUSE prints
-// "stand-in refuses <argument>" and ends with exit code 3.
+//   --preset release ...    makes out/build/release/CMakeCache.txt and writes what the
+//                           environment held to out/build/release/environment.txt
+//   --build <folder>        prints two "[n/m]" steps and makes <folder>/Halvorn, Halvorn.dll and
+//                           Tool (with this program's own executable suffix)
+// A command whose first argument is the value of LAUNCHER_TEST_FAKE_REFUSE prints "stand-in
+// refuses <argument>" and ends with exit code 3.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,21 +28,6 @@ void Say(const std::string& line) {
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-int Git(const std::vector<std::string>& args) {
-  if (!args.empty() && args[0] == "clone") {
-    const fs::path folder = launcher::PathFromUtf8(args.back());
-    fs::create_directories(folder / ".git");
-    Say("Cloning into '" + args.back() + "'...");
-    std::printf("Receiving objects:  50%% (1/2)\rReceiving objects: 100%% (2/2), done.\n");
-    std::fflush(stdout);
-    return 0;
-  }
-  if (args.size() >= 3 && args[0] == "-C" && args[2] == "rev-parse") {
-    Say("0123456789abcdef0123456789abcdef01234567");
-  }
-  return 0;
 }
 
 int CMake(const std::vector<std::string>& args, const std::string& suffix) {
@@ -91,9 +73,5 @@ int main(int argc, char** argv) {
     for (const std::string& arg : args) out << " " << arg;
     out << "\n";
   }
-  const std::string role = launcher::PathToUtf8(self.stem());
-  if (role == "git") return Git(args);
-  if (role == "cmake") return CMake(args, launcher::PathToUtf8(self.extension()));
-  Say("fake tool: copy me as git or cmake");
-  return 2;
+  return CMake(args, launcher::PathToUtf8(self.extension()));
 }
