@@ -326,7 +326,7 @@ struct StopCase {
 
 TEST_F(BuildAllTest, AStopInAnyStageEndsAsCancelledAndTheNextRunCarriesOn) {
   const StopCase cases[] = {
-      {"Looking up the build tools", true, "tool zipped"},
+      {"Downloading zipped tool", true, "tool zipped"},
       {"Downloading packed tool", true, "tool packed"},
       {"git: ", false, "game source"},
       {"cmake: ", false, "configure (cmake)"},
