@@ -3,8 +3,8 @@
 #include <system_error>
 
 #include "builder/builder.h"
-#include "platform/file_ops.h"
 #include "platform/ascii.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -64,9 +64,7 @@ bool Builder::RemoveTools(std::string& error) {
   return true;
 }
 
-uint64_t Builder::BuildFilesSize() const {
-  return SizeBeneath(BuildFilesFolder());
-}
+uint64_t Builder::BuildFilesSize() const { return SizeBeneath(BuildFilesFolder()); }
 
 bool Builder::RemoveBuildFiles(std::string& error) {
   std::string why;

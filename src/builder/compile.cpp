@@ -6,10 +6,10 @@
 #include <system_error>
 
 #include "builder/builder.h"
-#include "platform/file_ops.h"
 #include "builder/install_names.h"
 #include "builder/leading_number.h"
 #include "platform/ascii.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -48,7 +48,8 @@ bool Builder::Compile(std::string& err) {
   const fs::path source = root / "source";
   const fs::path build = source / "out" / "build" / "release";
   const std::map<std::string, std::string> environment = BuildEnvironment(toolchain);
-  const fs::path own_cmake = ToolFolder("cmake") / "bin" / PathFromUtf8("cmake" + platform->ExeSuffix());
+  const fs::path own_cmake =
+      ToolFolder("cmake") / "bin" / PathFromUtf8("cmake" + platform->ExeSuffix());
   std::error_code ec;
   const std::string cmake = fs::exists(own_cmake, ec) ? PathToUtf8(own_cmake) : "cmake";
   const std::string stamp = BuildToolsStamp(toolchain);
@@ -65,9 +66,9 @@ bool Builder::Compile(std::string& err) {
   Progress("Preparing the build", "the first time also downloads the libraries it uses", -1);
   int code = -1;
   RunStage("configure (cmake)", [&] {
-    code = platform->Run({cmake, "--preset", "release", "-DCMAKE_LINKER_TYPE=LLD"}, source,
-                         environment, [this](const std::string& line) { Log("cmake: " + line); },
-                         &cancel);
+    code = platform->Run(
+        {cmake, "--preset", "release", "-DCMAKE_LINKER_TYPE=LLD"}, source, environment,
+        [this](const std::string& line) { Log("cmake: " + line); }, &cancel);
     return code == 0;
   });
   if (code != 0) {
@@ -79,8 +80,9 @@ bool Builder::Compile(std::string& err) {
 
   Progress("Building " + game.title, "the first build takes 30 to 90 minutes", 0);
   RunStage("compile and link (cmake --build)", [&] {
-    code = platform->Run({cmake, "--build", "out/build/release"}, source, environment,
-                         [this](const std::string& line) { HandleBuildLine(line); }, &cancel);
+    code = platform->Run(
+        {cmake, "--build", "out/build/release"}, source, environment,
+        [this](const std::string& line) { HandleBuildLine(line); }, &cancel);
     return code == 0;
   });
   if (code != 0) {

@@ -122,7 +122,8 @@ class BuildAllTest : public SourceBuildTest {
   }
 
   void MakeTools() {
-    zipped = Serve("/dl/zipped-1.0.zip", ZipBytes("zipped.zip", {{"bin/zipped.txt", "zipped tool"}}));
+    zipped =
+        Serve("/dl/zipped-1.0.zip", ZipBytes("zipped.zip", {{"bin/zipped.txt", "zipped tool"}}));
 
     TarWriter tar;
     tar.Folder("packed-2.0/");
@@ -164,10 +165,12 @@ class BuildAllTest : public SourceBuildTest {
   <Product Id="*" Name="SDK Headers" Language="1033" Version="1.0.0" Manufacturer="Tests"
            UpgradeCode="6f1c2a34-58d4-4c1e-9a57-0d3b6f1e2a91">
     <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet=")" + kCab + R"(" EmbedCab="no"/>
+    <Media Id="1" Cabinet=")" +
+           kCab + R"(" EmbedCab="no"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="KITS" Name="Windows Kits"><Directory Id="TEN" Name="10">
-        <Directory Id="INC" Name="Include"><Directory Id="VER" Name=")" + kSdkVersion + R"(">
+        <Directory Id="INC" Name="Include"><Directory Id="VER" Name=")" +
+           kSdkVersion + R"(">
           <Directory Id="UCRT" Name="ucrt">
             <Component Id="C" Guid="2d5e8b71-3c0a-4f6e-8b12-7a9c4d1e5f04">
               <File Id="corecrt.h" Source="corecrt.h" Name="corecrt.h"/>
@@ -201,16 +204,16 @@ class BuildAllTest : public SourceBuildTest {
 
   int ToolRequests() const {
     int count = 0;
-    for (const Served& file : {zipped, packed, extra, vsix[0], vsix[1], vsix[2], msi, cab,
-                               unnamed_cab}) {
+    for (const Served& file :
+         {zipped, packed, extra, vsix[0], vsix[1], vsix[2], msi, cab, unnamed_cab}) {
       count += server.Count(file.path);
     }
     return count;
   }
 
   static std::vector<std::string> AllStages() {
-    return {"build tools list", "tool zipped",  "tool packed",
-            "tool msvc",        "tool winsdk",  "game source",
+    return {"build tools list", "tool zipped",       "tool packed",
+            "tool msvc",        "tool winsdk",       "game source",
             "game's xbe",       "configure (cmake)", "compile and link (cmake --build)",
             "install"};
   }
@@ -242,12 +245,12 @@ TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
                                                 {"share/doc/keep.txt", "kept"}}));
   EXPECT_FALSE(fs::exists(Tools() / "extra"));
   EXPECT_EQ(ReadFile(Tools() / "msvc" / ".launcher-stamp"), MsvcStamp());
-  EXPECT_EQ(ReadFile(Tools() / "msvc" / kMsvcFolder / "include" / "vcruntime.h"),
-            "vcruntime");
+  EXPECT_EQ(ReadFile(Tools() / "msvc" / kMsvcFolder / "include" / "vcruntime.h"), "vcruntime");
   EXPECT_FALSE(fs::exists(Tools() / "msvc" / "extension.vsixmanifest"));
   EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), SdkStamp());
-  EXPECT_EQ(ReadFile(Tools() / "winsdk" / "Windows Kits/10/Include" / kSdkVersion / "ucrt/corecrt.h"),
-            "corecrt");
+  EXPECT_EQ(
+      ReadFile(Tools() / "winsdk" / "Windows Kits/10/Include" / kSdkVersion / "ucrt/corecrt.h"),
+      "corecrt");
   EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"), ToolsStamp());
   EXPECT_EQ(server.Count(extra.path), 0);
   EXPECT_EQ(server.Count(unnamed_cab.path), 0);
@@ -260,11 +263,12 @@ TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
   // Every stage in order, the tools summary, the install and the timing summary.
   EXPECT_EQ(Stages(), AllStages());
   EXPECT_EQ(LinesStarting("tools: "),
-            std::vector<std::string>{"tools: 5, " + FormatSize(zipped.bytes.size() +
-                                         packed.bytes.size() + vsix[0].bytes.size() +
-                                         vsix[1].bytes.size() + vsix[2].bytes.size() +
-                                         msi.bytes.size() + cab.bytes.size() +
-                                         unnamed_cab.bytes.size()) + " to download at most"});
+            std::vector<std::string>{"tools: 5, " +
+                                     FormatSize(zipped.bytes.size() + packed.bytes.size() +
+                                                vsix[0].bytes.size() + vsix[1].bytes.size() +
+                                                vsix[2].bytes.size() + msi.bytes.size() +
+                                                cab.bytes.size() + unnamed_cab.bytes.size()) +
+                                     " to download at most"});
   EXPECT_TRUE(Logged("installed in " + PathToUtf8(root / "play")));
   EXPECT_EQ(CountLogged("xbe written to " + PathToUtf8(root / "source" / "assets" / "default.xbe")),
             1);
@@ -406,7 +410,8 @@ TEST_F(BuildAllTest, AToolStoppedInItsThirdFileResumesThatFileAlone) {
   on_status = [&](const Status& status) {
     if (status.title == "Downloading Microsoft C++ libraries " + kMsvcVersion &&
         status.fraction * (vsix[0].bytes.size() + vsix[1].bytes.size() + vsix[2].bytes.size()) >
-            vsix[0].bytes.size() + vsix[1].bytes.size() + 1000 && !builder->cancel) {
+            vsix[0].bytes.size() + vsix[1].bytes.size() + 1000 &&
+        !builder->cancel) {
       builder->cancel = true;
       server.ReleaseStalls();
     }

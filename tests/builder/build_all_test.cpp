@@ -32,9 +32,10 @@ class BuildAllStandInTest : public SourceBuildTest {
     const std::string fake_cmake = ReadFile(TestProgram("fake_cmake"));
     ASSERT_FALSE(fake_cmake.empty());
     const std::string suffix = platform.ExeSuffix();
-    cmake = Serve("/dl/cmake.zip",
-                  ZipBytes("cmake.zip", {{"cmake-4.0/bin/cmake" + suffix, fake_cmake, false, true, 0755},
-                                         {"cmake-4.0/doc/readme.txt", "left out"}}));
+    cmake = Serve(
+        "/dl/cmake.zip",
+        ZipBytes("cmake.zip", {{"cmake-4.0/bin/cmake" + suffix, fake_cmake, false, true, 0755},
+                               {"cmake-4.0/doc/readme.txt", "left out"}}));
     git = Serve("/dl/git.zip", GitZip("git.zip", {}));
     vsix = {Serve("/vs/headers.vsix",
                   ZipBytes("headers.vsix",
@@ -101,18 +102,18 @@ TEST_F(BuildAllStandInTest, BuildsWithTheToolchainsOwnGitAndCMake) {
   EXPECT_EQ(GitRuns(), (std::vector<std::string>{
                            "clone|--progress|--branch|v1.0|" + game.repo + "|" + source,
                            "-C|" + source + "|submodule|update|--init|--recursive|--progress"}));
-  EXPECT_EQ(CMakeRuns(), (std::vector<std::string>{
-                             own_cmake + " --preset release -DCMAKE_LINKER_TYPE=LLD",
-                             own_cmake + " --build out/build/release"}));
+  EXPECT_EQ(CMakeRuns(),
+            (std::vector<std::string>{own_cmake + " --preset release -DCMAKE_LINKER_TYPE=LLD",
+                                      own_cmake + " --build out/build/release"}));
   ExpectBuildEnvironment();
 
   const std::string exe = "Halvorn" + platform.ExeSuffix();
   EXPECT_EQ(EntriesUnder(root / "play"),
             (std::set<std::string>{exe, "Halvorn.dll", "assets/", "assets/Halvorn.iso"}));
   EXPECT_EQ(ReadFile(root / "play" / exe), "the game");
-  EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"),
-            "cmake " + cmake.sha256 + " bin/\ngit " + git.sha256 + "\nmsvc " + MsvcStamp() +
-                "\nwinsdk " + SdkStamp() + "\n");
+  EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"), "cmake " + cmake.sha256 + " bin/\ngit " +
+                                                             git.sha256 + "\nmsvc " + MsvcStamp() +
+                                                             "\nwinsdk " + SdkStamp() + "\n");
   EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), SdkStamp());
   EXPECT_EQ(server.Count(unnamed_cab.path), 0);
   EXPECT_EQ(builder->BuiltVersion(), "v1.0");
@@ -191,7 +192,8 @@ TEST_F(BuildAllStandInTest, AFailingConfigureOrBuildStopsWithItsSentence) {
     ASSERT_FALSE(Stages().empty());
     EXPECT_EQ(Stages().back(), c.stage + " (stopped)");
     EXPECT_TRUE(Logged(c.logged));
-    EXPECT_EQ(LinesStarting("build stopped: "), std::vector<std::string>{"build stopped: " + c.error});
+    EXPECT_EQ(LinesStarting("build stopped: "),
+              std::vector<std::string>{"build stopped: " + c.error});
     EXPECT_EQ(fs::exists(BuildFolder() / ".launcher-tools"), c.stamped);
     EXPECT_EQ(builder->BuiltVersion(), "");
   }

@@ -80,8 +80,8 @@ TEST_F(BuildFilesPosixTest, ARefusedRemovalStopsTheRestAndSaysWhy) {
 
   std::string error;
   EXPECT_FALSE(MakeBuilder().RemoveTools(error));
-  EXPECT_EQ(error, "Could not remove " + PathToUtf8(root / "downloads") +
-                       ": Read-only file system");
+  EXPECT_EQ(error,
+            "Could not remove " + PathToUtf8(root / "downloads") + ": Read-only file system");
   EXPECT_FALSE(fs::exists(root / "tools" / "cmake"));
   EXPECT_FALSE(fs::exists(root / "source"));
   EXPECT_TRUE(fs::exists(root / "downloads" / "held.bin"));

@@ -65,9 +65,9 @@ TEST_F(BuildFilesTest, PackageModeListsSizesAndRemovesTheOldBuildToolsButTheMusi
 
   std::string error;
   ASSERT_TRUE(b.RemoveTools(error)) << error;
-  for (const fs::path& path : {root / "tools" / "cmake", root / "tools" / "ninja",
-                               root / "tools" / "stray.txt", root / "source",
-                               root / "downloads", root / "agreed.txt"}) {
+  for (const fs::path& path :
+       {root / "tools" / "cmake", root / "tools" / "ninja", root / "tools" / "stray.txt",
+        root / "source", root / "downloads", root / "agreed.txt"}) {
     EXPECT_FALSE(fs::exists(path)) << path;
     EXPECT_EQ(CountLogged("removed " + PathToUtf8(path)), 1) << path;
   }
@@ -122,12 +122,12 @@ TEST_F(BuildFilesTest, BuiltOldWayIsAnExecutableWithoutThePackagesLibrary) {
     bool dll;
     bool old_way;
   } cases[] = {
-      {true, true, false, true},   {true, true, true, false},   {true, false, false, false},
-      {true, false, true, false},  {false, true, false, false}, {false, false, false, false},
+      {true, true, false, true},  {true, true, true, false},   {true, false, false, false},
+      {true, false, true, false}, {false, true, false, false}, {false, false, false, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "package " << c.package_mode << ", exe " << c.exe
-                                      << ", dll " << c.dll);
+    SCOPED_TRACE(::testing::Message()
+                 << "package " << c.package_mode << ", exe " << c.exe << ", dll " << c.dll);
     fs::remove_all(root);
     game.package = c.package_mode ? "Halvorn-windows.zip" : "";
     if (c.exe) WriteFile(root / "play" / Exe(), "exe");
@@ -170,8 +170,8 @@ TEST_F(BuildFilesTest, AReleasedLauncherOffersAnUpdateWhenAnotherVersionBuiltThe
     std::string built;  // "" for none recorded
     bool ready;
   } cases[] = {
-      {false, "", false}, {false, "v0.9", false}, {true, "", true},
-      {true, "v0.9", true}, {true, "v1.0", false}, {true, "dev", true},
+      {false, "", false},   {false, "v0.9", false}, {true, "", true},
+      {true, "v0.9", true}, {true, "v1.0", false},  {true, "dev", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "in place " << c.in_place << ", built " << c.built);

@@ -78,8 +78,11 @@ class SourceBuildTest : public BuilderTest {
 
   // An entry of toolchain.json's "tools" for a served archive.
   nlohmann::json ToolEntry(const std::string& id, const Served& served) const {
-    return {{"id", id}, {"title", id + " tool"}, {"url", server.Url(served.path)},
-            {"sha256", served.sha256}, {"size", served.bytes.size()}};
+    return {{"id", id},
+            {"title", id + " tool"},
+            {"url", server.Url(served.path)},
+            {"sha256", served.sha256},
+            {"size", served.bytes.size()}};
   }
 
   // Serves toolchain.json with `tools`, and the Visual Studio channel and manifest with one
@@ -104,22 +107,25 @@ class SourceBuildTest : public BuilderTest {
            Payload("winsdksetup.exe", unnamed_cab)}}});
     toolchain_json = {
         {"tools", tools},
-        {"msvc", {{"channel", server.Url("/channel")}, {"version", kMsvcVersion},
-                  {"packages", names}}},
-        {"sdk", {{"package", kSdkPackage}, {"version", kSdkVersion},
-                 {"msis", {"SDK Headers.msi"}}}},
+        {"msvc",
+         {{"channel", server.Url("/channel")}, {"version", kMsvcVersion}, {"packages", names}}},
+        {"sdk",
+         {{"package", kSdkPackage}, {"version", kSdkVersion}, {"msis", {"SDK Headers.msi"}}}},
     };
     server.Serve("/toolchain.json", toolchain_json.dump(4));
     const json channel = {
         {"channelItems",
          {{{"id", "Microsoft.VisualStudio.Manifests.VisualStudio"},
-           {"payloads", {{{"fileName", "VisualStudio.vsman"}, {"url", server.Url("/manifest")}}}}}}}};
+           {"payloads",
+            {{{"fileName", "VisualStudio.vsman"}, {"url", server.Url("/manifest")}}}}}}}};
     server.Serve("/channel", channel.dump());
     server.Serve("/manifest", json{{"packages", packages}}.dump());
   }
 
   nlohmann::json Payload(const std::string& file_name, const Served& served) const {
-    return {{"fileName", file_name}, {"sha256", served.sha256}, {"size", served.bytes.size()},
+    return {{"fileName", file_name},
+            {"sha256", served.sha256},
+            {"size", served.bytes.size()},
             {"url", server.Url(served.path)}};
   }
 
@@ -163,14 +169,16 @@ class SourceBuildTest : public BuilderTest {
     const std::filesystem::path lib = sdk / "Lib" / kSdkVersion;
     const char separator = platform.PathListSeparator();
     return {
-        "PATH=" + JoinStrings(separator, {Tools() / "llvm" / "bin", Tools() / "cmake" / "bin",
-                                          Tools() / "ninja", Tools() / "git" / "cmd",
-                                          sdk / "bin" / kSdkVersion / "x64"}) + separator,
-        "INCLUDE=" + JoinStrings(separator, {msvc / "include", include / "ucrt",
-                                             include / "shared", include / "um",
-                                             include / "winrt", include / "cppwinrt"}),
-        "LIB=" + JoinStrings(separator, {msvc / "lib" / "x64", lib / "ucrt" / "x64",
-                                         lib / "um" / "x64"}),
+        "PATH=" +
+            JoinStrings(separator,
+                        {Tools() / "llvm" / "bin", Tools() / "cmake" / "bin", Tools() / "ninja",
+                         Tools() / "git" / "cmd", sdk / "bin" / kSdkVersion / "x64"}) +
+            separator,
+        "INCLUDE=" +
+            JoinStrings(separator, {msvc / "include", include / "ucrt", include / "shared",
+                                    include / "um", include / "winrt", include / "cppwinrt"}),
+        "LIB=" + JoinStrings(separator,
+                             {msvc / "lib" / "x64", lib / "ucrt" / "x64", lib / "um" / "x64"}),
         "VCToolsInstallDir=" + PathToUtf8(msvc) + "\\",
         "WindowsSdkDir=" + PathToUtf8(sdk) + "\\",
         "WindowsSDKVersion=" + kSdkVersion + "\\",
@@ -186,7 +194,7 @@ class SourceBuildTest : public BuilderTest {
     const std::vector<std::string> seen = ConfigureEnvironment();
     ASSERT_EQ(seen.size(), expected.size());
     EXPECT_EQ(seen[0].rfind(expected[0], 0), 0u) << seen[0] << "\nshould begin with\n"
-                                                  << expected[0];
+                                                 << expected[0];
     for (size_t i = 1; i < expected.size(); ++i) EXPECT_EQ(seen[i], expected[i]);
   }
 

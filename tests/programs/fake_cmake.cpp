@@ -40,9 +40,9 @@ int CMake(const std::vector<std::string>& args, const std::string& suffix) {
     fs::create_directories(build);
     std::ofstream(build / "CMakeCache.txt", std::ios::binary) << "CMAKE_GENERATOR:INTERNAL=Ninja\n";
     std::ofstream env(build / "environment.txt", std::ios::binary);
-    for (const char* name : {"PATH", "INCLUDE", "LIB", "VCToolsInstallDir", "WindowsSdkDir",
-                             "WindowsSDKVersion", "GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0",
-                             "GIT_CONFIG_VALUE_0"}) {
+    for (const char* name :
+         {"PATH", "INCLUDE", "LIB", "VCToolsInstallDir", "WindowsSdkDir", "WindowsSDKVersion",
+          "GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0", "GIT_CONFIG_VALUE_0"}) {
       env << name << "=" << Env(name) << "\n";
     }
     Say("-- Configuring done");
