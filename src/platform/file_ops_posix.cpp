@@ -2,11 +2,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "platform/file_ops.h"
 #include "platform/platform_detail.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
+
 bool EntryExists(const fs::path& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
@@ -34,6 +37,15 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
     error = LastErrorWords();
+    return false;
+  }
+  return true;
+}
+
+bool CopyReplacing(const fs::path& from, const fs::path& to, std::string& error) {
+  std::error_code ec;
+  if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
+    error = ec.message();
     return false;
   }
   return true;

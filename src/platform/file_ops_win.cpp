@@ -45,4 +45,13 @@ bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error)
   return true;
 }
 
+bool CopyReplacing(const fs::path& from, const fs::path& to, std::string& error) {
+  // The standard library's overwriting copy refuses an existing file here.
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+    error = LastErrorWords();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace launcher

@@ -33,13 +33,18 @@ inline GameDescription TestGame() {
 }
 
 // The system's Platform, except that hard links can be refused (as they are between volumes)
-// and environment variables can be given other values.
+// environment variables can be given other values, and the Windows Installer extraction can be
+// stood in for.
 class TestPlatform : public Platform {
  public:
   TestPlatform() : real_(CreatePlatform()) {}
 
   bool refuse_hard_links = false;
   std::map<std::string, std::string> env;  // what GetEnv answers instead of the system
+  // When set, stands in for the system's Windows Installer extraction.
+  std::function<bool(const std::filesystem::path& msi, const std::filesystem::path& target,
+                     std::string& error)>
+      extract_msi;
 
   int Run(const std::vector<std::string>& args, const std::filesystem::path& cwd,
           const std::map<std::string, std::string>& env, const LineSink& sink,
@@ -48,6 +53,7 @@ class TestPlatform : public Platform {
   }
   bool ExtractMsi(const std::filesystem::path& msi, const std::filesystem::path& target,
                   std::string& error) override {
+    if (extract_msi) return extract_msi(msi, target, error);
     return real_->ExtractMsi(msi, target, error);
   }
   bool LinkFolder(const std::filesystem::path& link, const std::filesystem::path& target,
