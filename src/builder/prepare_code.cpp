@@ -1,6 +1,7 @@
 // The last two stages of a package install: the staged game prepares its code from the
 // player's disc ("--prepare-code"), then the staged entries replace their namesakes in the play
 // folder, leaving the player's logs and settings files alone.
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 #include <thread>
@@ -91,6 +92,12 @@ bool Builder::ReplaceGame(const fs::path& next, std::string& err) {
   for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
     entries.push_back(it->path());
   }
+
+  // The staging folder's stamp leaves first: once anything has moved, the staging folder no
+  // longer holds the whole package, and a run ended halfway through (a stop, a crash, a power
+  // cut) must make it afresh rather than prepare and move what is left.
+  std::stable_partition(entries.begin(), entries.end(),
+                        [](const fs::path& entry) { return entry.filename() == "package.stamp"; });
 
   bool moved_any = false;
   for (const fs::path& entry : entries) {

@@ -1,7 +1,6 @@
 // The root's layout as path queries, and launcher.json: every read parses the file anew, every
 // write reads it, changes one key and puts the whole file back, under the Builder's settings
 // mutex so that writers on two threads never lose each other's key.
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <system_error>
@@ -28,13 +27,12 @@ json ReadSettings(const fs::path& file) {
 }
 
 // Writes `text` next to `file` first and then renames it over `file`, so that a full disk or a
-// failed write leaves the previous settings whole instead of a truncated file.
+// failed write leaves the previous settings whole instead of a truncated file. The temporary has
+// one name (every write holds the settings mutex): one left by a launcher that was ended in the
+// middle is simply written over by the next change.
 void ReplaceFileText(const fs::path& file, const std::string& text) {
-  static std::atomic<unsigned> counter{0};
   fs::path temporary = file;
-  temporary += ".tmp" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-               std::to_string(counter++);
+  temporary += ".tmp";
   bool written = false;
   {
     // Text mode, as the file has always been written: CR LF line ends on Windows.

@@ -3,7 +3,6 @@
 // ST.DB, the manifest and the progress reports come out as if they were converted one by one.
 // Songs that did not change since the last import are only moved, never converted again.
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -85,11 +84,6 @@ void RemoveSoundtrackFolders(const fs::path& soundtracks, const fs::path& stagin
   for (const fs::path& folder : folders) RemoveTree(folder, ignored);
 }
 
-void WriteManifest(const fs::path& file, const MusicManifest& manifest) {
-  // Text mode: CR LF line ends on Windows.
-  std::ofstream out(file, std::ios::out | std::ios::trunc);
-  if (out) out << MusicManifestText(manifest);
-}
 
 std::size_t SongCount(const std::vector<Soundtrack>& soundtracks) {
   std::size_t count = 0;
@@ -241,6 +235,11 @@ void MusicRun::PutInPlace(std::vector<Soundtrack>& soundtracks) {
     }
   }
 
+  // From here on the song files change names. The old manifest would tell the next import to
+  // keep files that may by then hold other songs, should this one be ended before it writes
+  // its own; an empty one only makes the next import convert everything again.
+  ReplaceWholeFile(soundtracks_ / kManifestName, MusicManifestText(MusicManifest()),
+                   FileMode::kText);
   RemoveSoundtrackFolders(soundtracks_, staging_);
   std::string ignored;
   std::error_code ec;
@@ -250,8 +249,8 @@ void MusicRun::PutInPlace(std::vector<Soundtrack>& soundtracks) {
     MoveReplacing(staged, target, ignored);
   }
   RemoveTree(staging_, ignored);
-  WriteWholeFile(soundtracks_ / kDbName, BuildSoundtrackDb(soundtracks));
-  WriteManifest(soundtracks_ / kManifestName, manifest_);
+  ReplaceWholeFile(soundtracks_ / kDbName, BuildSoundtrackDb(soundtracks));
+  ReplaceWholeFile(soundtracks_ / kManifestName, MusicManifestText(manifest_), FileMode::kText);
 }
 
 }  // namespace

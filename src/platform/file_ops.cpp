@@ -47,12 +47,32 @@ uint64_t SizeBeneath(const fs::path& folder) {
   return total;
 }
 
-bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+namespace {
+
+bool WriteFileAs(const fs::path& path, std::string_view bytes, FileMode mode) {
+  std::ofstream out(path, mode == FileMode::kText ? std::ios::out | std::ios::trunc
+                                                  : std::ios::binary | std::ios::trunc);
   if (!out) return false;
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
+}
+
+}  // namespace
+
+bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
+  return WriteFileAs(path, bytes, FileMode::kBinary);
+}
+
+bool ReplaceWholeFile(const fs::path& path, std::string_view bytes, FileMode mode) {
+  fs::path temporary = path;
+  temporary += ".tmp";
+  std::string ignored;
+  if (WriteFileAs(temporary, bytes, mode) && MoveReplacing(temporary, path, ignored)) {
+    return true;
+  }
+  RemoveEntry(temporary, ignored);
+  return false;
 }
 
 bool StampEquals(const fs::path& file, const std::string& stamp) {

@@ -41,6 +41,14 @@ bool CopyReplacing(const std::filesystem::path& from, const std::filesystem::pat
 // file cannot be written whole.
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
+// Writes `bytes` to "<path>.tmp" and renames that over `path`, so that the file is at every
+// moment either the old one or the new one, whole, even when the program is ended halfway or
+// the disk fills; false (the old file untouched, the temporary removed) when it cannot. In text
+// mode line ends are written the system's way (CR LF on Windows).
+enum class FileMode { kBinary, kText };
+bool ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes,
+                      FileMode mode = FileMode::kBinary);
+
 // True when the file can be read and holds exactly `stamp`, byte for byte.
 bool StampEquals(const std::filesystem::path& file, const std::string& stamp);
 

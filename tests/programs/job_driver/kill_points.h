@@ -1,0 +1,16 @@
+// Where the job driver ends itself without warning, as a power cut or the task manager would:
+// after its N-th log line (JOB_DRIVER_KILL_AT_LINE=N) or right after its N-th change to the
+// file system, a rename or a removal (JOB_DRIVER_KILL_AT_CHANGE=N, where the system can count
+// them). Unset or 0: never.
+#pragma once
+
+namespace job_driver {
+
+// Reads the two variables; call once before the job starts.
+void ArmKillPoints();
+// Called after each log line has been printed and flushed.
+void AfterLogLine();
+// The changes to the file system counted so far (0 where they are not counted).
+long ChangesSoFar();
+
+}  // namespace job_driver
