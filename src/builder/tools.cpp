@@ -69,11 +69,16 @@ struct Builder::ToolInstall {
 
 bool Builder::InstallTool(const Tool& tool, std::string& err) {
   const fs::path folder = ToolFolder(tool.id);
-  if (StampEquals(folder / kStampName, tool.sha256)) return true;
-
+  const fs::path downloads = root / "downloads" / PathFromUtf8(tool.id);
   std::string ignored;
+  if (StampEquals(folder / kStampName, tool.sha256)) {
+    // An install ended right after writing its stamp may have left its downloads behind.
+    RemoveTree(downloads, ignored);
+    return true;
+  }
+
   RemoveTree(folder, ignored);  // a half-unpacked tool never survives into a new attempt
-  ToolInstall install{tool, err, root / "downloads" / PathFromUtf8(tool.id), folder, tool.title};
+  ToolInstall install{tool, err, downloads, folder, tool.title};
   std::error_code ec;
   fs::create_directories(install.downloads, ec);
   install.total = tool.TotalSize();

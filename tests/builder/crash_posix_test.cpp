@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "support/file_tree.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
+#include "support/tar_writer.h"
 #include "support/zip_writer.h"
 
 namespace launcher::test {
@@ -156,6 +158,7 @@ class CrashTest : public BuilderTest {
     reference_run = RunDriver(Args(at), {});
     ASSERT_TRUE(reference_run.Ok()) << reference_run.lines.back();
     reference = Outcome(at);
+    reference_entries = EntriesUnder(at);
     ASSERT_GT(reference_run.LogLines(), 0);
   }
 
@@ -175,6 +178,7 @@ class CrashTest : public BuilderTest {
     ASSERT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
     const Files outcome = Outcome(at);
     EXPECT_TRUE(outcome == reference) << "after the next run:" << Differences(reference, outcome);
+    EXPECT_EQ(EntriesUnder(at), reference_entries);  // no staging folder or temporary left
     std::error_code ec;
     fs::remove_all(at, ec);
   }
@@ -207,6 +211,7 @@ class CrashTest : public BuilderTest {
   HttpServer server;
   DriverRun reference_run;
   Files reference;
+  std::set<std::string> reference_entries;
 };
 
 // --- The package install ----------------------------------------------------------------------
@@ -281,6 +286,58 @@ TEST_F(PackageCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(reference.count("play/.next/package.stamp"), 0u);
   EXPECT_EQ(reference.at("play/bin/a.bin"), std::string(200000, 'a'));
+  KillEverywhere(1, 6);
+}
+
+// --- A tool install -----------------------------------------------------------------------------
+
+class ToolCrash : public CrashTest {
+ protected:
+  void SetUp() override {
+    TarWriter tar;
+    tar.Folder("cmake-3/");
+    tar.File("cmake-3/bin/cmake", "#!/bin/sh\n", 0755);
+    tar.File("cmake-3/share/modules.txt", std::string(300000, 'm'));
+    tar.Symlink("cmake-3/bin/ctest", "cmake");
+    // Blocks of 64 KiB, so that the unpack is stopped in the middle as well.
+    const std::string xz = XzCompress(tar.Finish(), 65536);
+    server.Serve("/files/cmake-3.tar.xz", xz);
+    Sha256 sha;
+    sha.Update(reinterpret_cast<const uint8_t*>(xz.data()), xz.size());
+    server.Serve("/toolchain.json",
+                 nlohmann::json{{"tools",
+                                 {{{"id", "cmake"},
+                                   {"kind", "tar.xz"},
+                                   {"strip", 1},
+                                   {"url", server.Url("/files/cmake-3.tar.xz")},
+                                   {"sha256", sha.FinalHex()},
+                                   {"size", xz.size()}}}}}
+                     .dump());
+    WriteFile(scratch / "game.json",
+              nlohmann::json{{"title", "Halvorn"}, {"short", "Halvorn"}, {"repo", "x"},
+                             {"releases", {{"a", "b"}}}, {"toolchain", server.Url("/toolchain.json")}}
+                  .dump());
+    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+    WriteFile(root / "launcher.json", R"({"game": "/games/Halvorn.iso", "play_at_start": true})");
+    // Another tool, installed earlier, stays as it is.
+    WriteFile(root / "tools" / "ninja" / "ninja", "ninja");
+  }
+
+  std::vector<std::string> JobArgs() override { return {"tool", "cmake"}; }
+
+  Files PlayerFiles(const fs::path& at) override {
+    Files files = FilesUnder(at / "tools" / "ninja");
+    files["save.dat"] = ReadFile(at / "play" / "hdd" / "E" / "save.dat");
+    files["launcher.json"] = ReadFile(at / "launcher.json");
+    return files;
+  }
+};
+
+TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(reference.at("tools/cmake/share/modules.txt"), std::string(300000, 'm'));
+  EXPECT_EQ(reference.count("downloads/cmake/cmake-3.tar.xz"), 0u);
   KillEverywhere(1, 6);
 }
 
