@@ -237,9 +237,9 @@ void MusicRun::PutInPlace(std::vector<Soundtrack>& soundtracks) {
 
   // From here on the song files change names. The old manifest would tell the next import to
   // keep files that may by then hold other songs, should this one be ended before it writes
-  // its own; an empty one only makes the next import convert everything again.
-  ReplaceWholeFile(soundtracks_ / kManifestName, MusicManifestText(MusicManifest()),
-                   FileMode::kText);
+  // its own; an empty one only makes the next import convert everything again. It is emptied
+  // in place, which needs no room on a full disk, and a file cut short reads as empty too.
+  WriteWholeFile(soundtracks_ / kManifestName, MusicManifestText(MusicManifest()));
   RemoveSoundtrackFolders(soundtracks_, staging_);
   std::string ignored;
   std::error_code ec;

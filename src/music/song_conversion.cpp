@@ -28,8 +28,11 @@ SongConversion ConvertSong(Platform& platform, const Converters& converters, con
       ConvertCommand(converters.ffmpeg, source, output), converters.cwd, {},
       [&result](const std::string& line) { KeepLastLine(line, result.last_line); },
       converters.cancel);
+  // ffmpeg may end with 0 having written nothing (a full disk): an empty file is no song, and
+  // taking it would have the next import keep it.
   std::error_code ec;
-  result.converted = exit_code == 0 && fs::exists(job.output, ec);
+  const uintmax_t size = fs::file_size(job.output, ec);
+  result.converted = exit_code == 0 && !ec && size > 0;
   return result;
 }
 

@@ -27,7 +27,7 @@ struct SongJob {
 
 struct SongConversion {
   ProbeResult probe;
-  bool converted = false;  // ffmpeg ended with 0 and the output exists
+  bool converted = false;  // ffmpeg ended with 0 and the output is a file that is not empty
   std::string last_line;   // ffmpeg's last output line, its reason when it failed
 };
 

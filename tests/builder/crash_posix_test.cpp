@@ -3,17 +3,23 @@
 // the player's own files stay exactly as they were, and running the job again gives what a run
 // that was never ended gives, with nothing staged left behind.
 //
+// A full disk (a small tmpfs, mounted as root) makes each job fail with "cannot write" (the
+// music import drops the songs it cannot convert), leave nothing that a later run trusts, and
+// finish once there is room.
+//
 // The job runs in the job driver (tests/programs/job_driver), against this test's HTTP server.
 // Each attempt starts from a copy of one prepared root.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +32,7 @@
 #include <vector>
 
 #include "builder/builder_fixture.h"
+#include "builder/tmpfs_mount.h"
 #include "catalogue/game_copy.h"
 #include "platform/file_ops.h"
 #include "platform/sha.h"
@@ -144,9 +151,9 @@ class CrashTest : public BuilderTest {
     return args;
   }
 
-  // A fresh copy of the prepared root.
-  fs::path CopyOfRoot(const std::string& name) {
-    const fs::path copy = scratch / "runs" / name;
+  // A fresh copy of the prepared root, in `where`.
+  fs::path CopyOfRoot(const std::string& name, const fs::path& where = {}) {
+    const fs::path copy = (where.empty() ? scratch / "runs" : where) / name;
     fs::create_directories(copy.parent_path());
     fs::copy(root, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     return copy;
@@ -206,6 +213,48 @@ class CrashTest : public BuilderTest {
                         std::to_string(seed),
                     {}, after);
     }
+  }
+
+  // Runs the job in a copy of the root on a disk left with `room` bytes free, which fails (or
+  // succeeds) with its last sentence (or its summary) holding `expected`; then makes room and
+  // runs it again, which must give the reference.
+  void FillTheDiskAndResume(uint64_t room, bool fails, const std::string& expected) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+    TmpfsMount disk(scratch / "disk", 32u << 20);
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    const fs::path at = CopyOfRoot("full", scratch / "disk");
+    const Files player = PlayerFiles(at);
+    struct statvfs info {};
+    ASSERT_EQ(statvfs(at.c_str(), &info), 0);
+    const uint64_t free_bytes = uint64_t(info.f_bavail) * info.f_frsize;
+    ASSERT_GT(free_bytes, room);
+    {
+      // Real bytes: a sparse file would take no room on a tmpfs.
+      std::FILE* filler = std::fopen((scratch / "disk" / "filler").c_str(), "wb");
+      ASSERT_NE(filler, nullptr);
+      const std::string block(65536, 'f');
+      for (uint64_t left = free_bytes - room; left > 0;) {
+        const size_t part = size_t(std::min<uint64_t>(left, block.size()));
+        if (std::fwrite(block.data(), 1, part, filler) != part) break;
+        left -= part;
+      }
+      std::fclose(filler);
+    }
+
+    const DriverRun full = RunDriver(Args(at), {});
+    ASSERT_FALSE(full.lines.empty());
+    EXPECT_EQ(full.exit_code, fails ? 1 : 0) << full.lines.back();
+    const std::string& said = fails ? full.lines.back() : full.lines[full.lines.size() - 3];
+    EXPECT_NE(said.find(expected), std::string::npos) << said;
+    const Files after = PlayerFiles(at);
+    EXPECT_TRUE(after == player) << "the player's files on a full disk:" << Differences(player, after);
+
+    fs::remove(scratch / "disk" / "filler");
+    const DriverRun again = RunDriver(Args(at), {});
+    ASSERT_TRUE(again.Ok()) << again.lines.back();
+    const Files outcome = Outcome(at);
+    EXPECT_TRUE(outcome == reference) << "once there is room:" << Differences(reference, outcome);
+    EXPECT_EQ(EntriesUnder(at), reference_entries);
   }
 
   HttpServer server;
@@ -289,6 +338,13 @@ TEST_F(PackageCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   KillEverywhere(1, 6);
 }
 
+TEST_F(PackageCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  // No room for the download; room for the download but not the unpack.
+  for (const uint64_t room : {uint64_t(0), uint64_t(400) << 10}) FillTheDiskAndResume(room, true, "cannot write ");
+}
+
 // --- A tool install -----------------------------------------------------------------------------
 
 class ToolCrash : public CrashTest {
@@ -341,6 +397,12 @@ TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   KillEverywhere(1, 6);
 }
 
+TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  for (const uint64_t room : {uint64_t(0), uint64_t(64) << 10}) FillTheDiskAndResume(room, true, "cannot write ");
+}
+
 // --- The music import --------------------------------------------------------------------------
 
 class MusicCrash : public CrashTest {
@@ -391,6 +453,13 @@ TEST_F(MusicCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(reference.count("play/hdd/E/TDATA/FFFE0000/MUSIC/0001/00010003.WMA"), 1u);
   KillEverywhere(1, 4);
+}
+
+TEST_F(MusicCrash, AFullDiskDropsTheSongsAndTheNextRunFinishes) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  // The import goes on without the songs it cannot convert, as it does for any failed song.
+  FillTheDiskAndResume(0, false, "could not be converted");
 }
 
 }  // namespace
