@@ -58,7 +58,7 @@ void VisitTree(DiscImage& image, const DiscEntry& folder, const std::string& pat
     const bool plain = child.name.find('\\') == std::string::npos && !child.name.empty() &&
                        child.name != "." && child.name != "..";
     const DiscEntry* found = FindDiscEntry(image, child_path);
-    if (plain && path.empty()) {
+    if (plain && depth == 0) {
       Check(found != nullptr && found->name.size() == child.name.size(),
             "an entry cannot be found by its own path");
     }

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -17,12 +19,30 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 namespace {
 
-// The settings as a JSON object; null when the file is missing, unreadable or not an object.
+// The library parses any depth without recursing, but writes and copies a document by
+// recursing once per level: a file nested far deeper than any the launcher writes would
+// overflow the stack when it is written back.
+constexpr size_t kMaxSettingsDepth = 256;
+
+bool NestedDeeperThan(const json& document, size_t limit) {
+  std::vector<std::pair<const json*, size_t>> stack{{&document, 1}};
+  while (!stack.empty()) {
+    const auto [value, depth] = stack.back();
+    stack.pop_back();
+    if (depth > limit) return true;
+    if (!value->is_structured()) continue;
+    for (const json& child : *value) stack.emplace_back(&child, depth + 1);
+  }
+  return false;
+}
+
+// The settings as a JSON object; null when the file is missing, unreadable, not an object or
+// nested too deep.
 json ReadSettings(const fs::path& file) {
   std::string text;
   if (!ReadWholeFile(file, text)) return json();
   json settings = json::parse(text, nullptr, false);
-  if (!settings.is_object()) return json();
+  if (!settings.is_object() || NestedDeeperThan(settings, kMaxSettingsDepth)) return json();
   return settings;
 }
 

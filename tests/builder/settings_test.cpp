@@ -75,6 +75,17 @@ TEST_F(BuilderSettingsTest, MalformedFilesReadAsDefaultsAndAreReplacedOnWrite) {
   }
 }
 
+// JSON nested a hundred thousand levels deep parses, but writing it out again would recurse once
+// per level and overflow the stack: such a file reads as malformed.
+TEST_F(BuilderSettingsTest, AFileNestedTooDeepReadsAsMalformed) {
+  const size_t depth = 100000;
+  WriteFile(SettingsFile(), "{\"built\": \"v0.9\", \"deep\": " + std::string(depth, '[') +
+                                std::string(depth, ']') + "}");
+  EXPECT_EQ(builder->BuiltVersion(), "");
+  builder->SetSetting("game", "/g");
+  EXPECT_EQ(Settings(), json::parse(R"({"game": "/g"})"));
+}
+
 TEST_F(BuilderSettingsTest, WrongTypesReadAsDefaults) {
   WriteFile(SettingsFile(), R"({"built": 1.5, "play_at_start": "true", "game": 7})");
   EXPECT_EQ(builder->BuiltVersion(), "");
