@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "catalogue/builtin_texts.h"
+#include "catalogue/game_description.h"
 #include "support/scratch.h"
 
 namespace launcher::fuzz {
@@ -36,6 +38,17 @@ inline std::vector<std::string> SplitAtNul(const uint8_t* data, size_t size, siz
   }
   parts.emplace_back(text + at, size - at);
   return parts;
+}
+
+// The game description built into the program, parsed once.
+inline const GameDescription& BuiltInGame() {
+  static const GameDescription game = [] {
+    GameDescription built_in;
+    std::string error;
+    Check(ParseGameDescription(BuiltInGameJson(), built_in, error), "the built-in game.json");
+    return built_in;
+  }();
+  return game;
 }
 
 // A folder under the system's temporary folder for this process, removed at exit.

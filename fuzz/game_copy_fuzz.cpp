@@ -7,7 +7,6 @@
 #include <fstream>
 #include <string>
 
-#include "catalogue/builtin_texts.h"
 #include "catalogue/game_copy.h"
 #include "fuzz_support.h"
 
@@ -15,12 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace launcher;
   using namespace launcher::fuzz;
   if (size < 1) return 0;
-  static const GameDescription game = [] {
-    GameDescription built_in;
-    std::string error;
-    Check(ParseGameDescription(BuiltInGameJson(), built_in, error), "the built-in game.json");
-    return built_in;
-  }();
+  const GameDescription& game = BuiltInGame();
   const uint64_t start = ((data[0] & 1) ? 0x18300000 : 0) + 0x10000;
   const std::filesystem::path image = FreshFolder("in") / "Game.ISO";
   {

@@ -10,7 +10,6 @@
 #include <system_error>
 
 #include "builder/builder.h"
-#include "catalogue/builtin_texts.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
 
@@ -18,12 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace launcher;
   using namespace launcher::fuzz;
   if (size < 8) return 0;
-  static const GameDescription game = [] {
-    GameDescription built_in;
-    std::string error;
-    Check(ParseGameDescription(BuiltInGameJson(), built_in, error), "the built-in game.json");
-    return built_in;
-  }();
+  const GameDescription& game = BuiltInGame();
   static const std::unique_ptr<Platform> platform = CreatePlatform();
   static const std::filesystem::path root = FreshFolder("builder");
   static Builder builder(game, root, nullptr, platform.get());

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/builtin_texts.h"
 #include "catalogue/release.h"
 #include "fake_http.h"
 #include "fuzz_support.h"
@@ -16,12 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace launcher::fuzz;
   const std::vector<std::string> parts = SplitAtNul(data, size, 3);
 
-  static const GameDescription game = [] {
-    GameDescription built_in;
-    std::string error;
-    Check(ParseGameDescription(BuiltInGameJson(), built_in, error), "the built-in game.json");
-    return built_in;
-  }();
+  const GameDescription& game = BuiltInGame();
 
   ScriptedHttp http({parts[0]});
   Release release;

@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include "builder/builder.h"
-#include "catalogue/builtin_texts.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
 
@@ -19,12 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace launcher;
   using namespace launcher::fuzz;
   using nlohmann::json;
-  static const GameDescription game = [] {
-    GameDescription built_in;
-    std::string error;
-    Check(ParseGameDescription(BuiltInGameJson(), built_in, error), "the built-in game.json");
-    return built_in;
-  }();
+  const GameDescription& game = BuiltInGame();
   static const std::unique_ptr<Platform> platform = CreatePlatform();
 
   const std::vector<std::string> parts = SplitAtNul(data, size, 2);
