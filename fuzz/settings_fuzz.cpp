@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(after.is_object(), "launcher.json is no JSON object after a write");
   Check(after.contains("game") && after["game"].is_string(), "the written value is missing");
   Check(builder.PlayAtStart(), "play_at_start does not read back");
-  if (before.is_object()) {
+  // A file nested deeper than the launcher reads counts as malformed and starts afresh; one of
+  // 512 bytes or fewer cannot be nested that deep.
+  if (before.is_object() && parts[0].size() <= 512) {
     for (const auto& [key, value] : before.items()) {
       if (key != "game" && key != "play_at_start") {
         Check(after.contains(key), "a write lost the key " + key);
