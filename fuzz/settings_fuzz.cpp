@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "builder/builder.h"
+#include "catalogue/json_read.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
 
@@ -42,9 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(after.is_object(), "launcher.json is no JSON object after a write");
   Check(after.contains("game") && after["game"].is_string(), "the written value is missing");
   Check(builder.PlayAtStart(), "play_at_start does not read back");
-  // A file nested deeper than the launcher reads counts as malformed and starts afresh; one of
-  // 512 bytes or fewer cannot be nested that deep.
-  if (before.is_object() && parts[0].size() <= 512) {
+  // A file nested deeper than the launcher reads counts as malformed and starts afresh.
+  if (before.is_object() && json_read::DepthWithin(parts[0], json_read::kMaxDepth)) {
     for (const auto& [key, value] : before.items()) {
       if (key != "game" && key != "play_at_start") {
         Check(after.contains(key), "a write lost the key " + key);

@@ -5,6 +5,11 @@
 // toolchain text right after construction, and then calls it from the main thread (quick queries,
 // choosing the game copy) and from the single worker thread (everything long).
 //
+// Threads: the log is written under log_mutex; launcher.json is read and changed from both
+// threads, and every change (read the file, set one key, write it back) holds settings_mutex,
+// so that two changes never lose each other's key. Readers take no lock: the file is replaced
+// whole by a rename, so a reader sees the old or the new file.
+//
 // Files below the root:
 //   launcher.json   the player's settings: "game", "game_sha1", "built", "play_at_start", "music"
 //   launcher.log    one line per event, "%H:%M:%S " and the text
@@ -19,9 +24,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "catalogue/game_copy.h"
 #include "catalogue/game_description.h"
@@ -48,12 +56,17 @@ struct StageTime {
 // A byte count for the player: "%.0f MB" below 1 GiB, "%.1f GB" from there (binary units).
 std::string FormatSize(uint64_t bytes);
 
-// Assigns the whole file (raw bytes) to `out`; false, leaving `out` alone, when it cannot be opened.
-bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+// The sub-folder of `folder` whose name sorts last (text order, so "14.9" comes after "14.44");
+// an empty path when there is none or the folder cannot be listed.
+std::filesystem::path NewestSubfolder(const std::filesystem::path& folder);
+
+// The paths as UTF-8 joined with `separator` (none before the first or after the last).
+std::string JoinStrings(char separator, const std::vector<std::filesystem::path>& paths);
 
 // Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
 // out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
-// top-level *.toml, and anything that could leave the staging folder).
+// top-level *.toml, and anything that could leave the staging folder). The rules judge the name
+// in one spelling ('\\' as '/', no empty or "." components), which is also the path returned.
 std::string MapPackageEntry(const std::string& entry);
 
 class Builder {
@@ -124,6 +137,37 @@ class Builder {
 
   // --- Making the game playable (worker thread) ---
 
+  // --- Build tools (worker thread) ---
+
+  // Fetches toolchain.json from the game description's address (saving it in the root), or
+  // falls back to the copy saved last and then to the built-in text; parses it into
+  // `toolchain`, resolves Microsoft's packages when `microsoft` is set, and logs the
+  // "tools: " summary. False with one sentence in `err`.
+  bool LoadToolchain(Toolchain& toolchain, std::string& err, bool microsoft);
+  // Makes `tool` present in ToolFolder(tool.id): nothing to do when its ".launcher-stamp" holds
+  // the tool's digest; otherwise downloads its files (resumably, into downloads/<id>), unpacks
+  // them by the tool's kind, writes the stamp and removes the downloads. False with one
+  // sentence in `err`; the downloads then stay for the next attempt.
+  bool InstallTool(const Tool& tool, std::string& err);
+
+  // --- The build environment and the game's source (worker thread) ---
+
+  // The environment every build child gets on top of the launcher's own: PATH led by the tool
+  // folders, git's safe-directory setting, and the MSVC and Windows SDK variables when the MSVC
+  // tools are installed. Only `toolchain.sdk_version` is read.
+  std::map<std::string, std::string> BuildEnvironment(const Toolchain& toolchain);
+  // Runs git (the toolchain's own when installed, else from PATH) with `args` in the root and
+  // the build environment; each output line goes to the log, is appended with "\n" to `out` when
+  // given, and git's progress lines become status reports. Returns git's exit code, or -1 when
+  // it was stopped or could not start; `err` gets a sentence whenever the result is not 0.
+  int Git(const std::vector<std::string>& args, std::string* out, std::string& err);
+  // Clones the game's repository into source/, or brings the existing clone to the wanted
+  // branch (a "dev" launcher) or the launcher's tag, with its submodules.
+  bool FetchSource(std::string& err);
+  // Writes the chosen copy's XBE files into source/assets, leaving files that already hold the
+  // same bytes untouched.
+  bool PutGameXbe(std::string& err);
+
   // The one entry point of the build jobs: the package install in package mode.
   bool BuildAll(std::string& err);
   // Downloads (or takes from beside the launcher) the package, unpacks it into play/.next, lets
@@ -152,7 +196,12 @@ class Builder {
   ReplaceRetry replace_retry;
 
  private:
-  struct PackageRun;  // what the stages of one package install share
+  struct PackageRun;   // what the stages of one package install share
+  struct ToolInstall;  // what the steps of one tool install share
+
+  bool DownloadToolFile(ToolInstall& install, const FileRef& file);
+  bool UnpackArchives(ToolInstall& install);
+  bool UnpackInstallers(ToolInstall& install);
 
   bool FailPackageBuild(std::string& err);
   bool DownloadPackage(PackageRun& run);
@@ -163,6 +212,8 @@ class Builder {
                      std::string& error);
   // A string value of launcher.json; "" when the file, the key or its type is wrong.
   std::string SettingText(const std::string& key) const;
+  // Stores `value` under `key` in launcher.json, keeping every other key (under settings_mutex).
+  void WriteSetting(const std::string& key, const nlohmann::json& value);
 
   GameDescription game;
   std::filesystem::path root;
@@ -170,6 +221,7 @@ class Builder {
   Platform* platform;
   Toolchain toolchain;
   std::mutex log_mutex;
+  std::mutex settings_mutex;  // held by every read-change-write of launcher.json
 };
 
 }  // namespace launcher

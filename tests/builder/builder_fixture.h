@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,12 +32,14 @@ inline GameDescription TestGame() {
   return game;
 }
 
-// The system's Platform, except that hard links can be refused (as they are between volumes).
+// The system's Platform, except that hard links can be refused (as they are between volumes)
+// and environment variables can be given other values.
 class TestPlatform : public Platform {
  public:
   TestPlatform() : real_(CreatePlatform()) {}
 
   bool refuse_hard_links = false;
+  std::map<std::string, std::string> env;  // what GetEnv answers instead of the system
 
   int Run(const std::vector<std::string>& args, const std::filesystem::path& cwd,
           const std::map<std::string, std::string>& env, const LineSink& sink,
@@ -62,7 +65,10 @@ class TestPlatform : public Platform {
   }
   std::string ExeSuffix() override { return real_->ExeSuffix(); }
   char PathListSeparator() override { return real_->PathListSeparator(); }
-  std::string GetEnv(const std::string& name) override { return real_->GetEnv(name); }
+  std::string GetEnv(const std::string& name) override {
+    const auto found = env.find(name);
+    return found != env.end() ? found->second : real_->GetEnv(name);
+  }
 
  private:
   std::unique_ptr<Platform> real_;

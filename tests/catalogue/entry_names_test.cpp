@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/zip.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 namespace {
@@ -129,22 +129,6 @@ TEST(EntryNames, FirstMatchingPatternKeepsAndEmptyPatternKeepsNothing) {
                                                  {"b/x", "b/x"},
                                                  {"c", ""},
                                              });
-}
-
-TEST(EntryNames, PercentDecode) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"a%20b", "a b"},
-      {"%2541", "%41"},  // decoded once
-      {"a%2", "a%2"},
-      {"a%", "a%"},
-      {"a%zz", "a%zz"},
-      {"%4a%4A", "JJ"},
-      {"%%41", "%A"},
-      {"%2B", "+"},
-      {"%00x", std::string("\0x", 2)},
-      {"", ""},
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(PercentDecode(text), expected) << text;
 }
 
 TEST(EntryNames, StripComponents) {

@@ -1,6 +1,7 @@
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 
 #include <chrono>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -27,6 +28,19 @@ bool RemoveTree(const fs::path& path, std::string& error) {
   return RemoveEntry(path, error);
 }
 
+bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool StampEquals(const fs::path& file, const std::string& stamp) {
+  std::string text;
+  return ReadWholeFile(file, text) && text == stamp;
+}
+
 bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
   std::error_code ec;
   const fs::file_time_type time = fs::last_write_time(path, ec);
@@ -35,6 +49,24 @@ bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
   constexpr int64_t kFrom1601To1970 = 116444736000000000;
   const auto since_1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
   ticks = std::chrono::duration_cast<Ticks>(since_1970).count() + kFrom1601To1970;
+  return true;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& out) {
+  std::error_code ec;
+  if (path.empty() || fs::is_directory(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  // istream::read turns a failing read (a folder opened as a file, an I/O error) into badbit
+  // where reading the buffer directly would throw.
+  std::string text;
+  char buffer[64 * 1024];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    text.append(buffer, size_t(in.gcount()));
+  }
+  if (in.bad() || !in.eof()) return false;
+  out = std::move(text);
   return true;
 }
 
