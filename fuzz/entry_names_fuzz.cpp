@@ -10,6 +10,7 @@
 
 #include "builder/builder.h"
 #include "catalogue/entry_names.h"
+#include "catalogue/file_names.h"
 #include "fuzz_support.h"
 #include "platform/tar_xz.h"
 #include "platform/zip.h"

@@ -13,6 +13,7 @@
 #include "builder/builder.h"
 #include "catalogue/json_read.h"
 #include "fuzz_support.h"
+#include "platform/file_ops.h"
 #include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -301,10 +301,12 @@ TEST_F(MicrosoftPackages, AFileNameThatIsNotAPlainNameIsRefused) {
   }
   {
     SCOPED_TRACE("an installer named \"..\"");
-    toolchain_json_["sdk"]["msis"] = {".."};
+    toolchain_json_["sdk"]["msis"] = json::array({".."});
     json manifest = Manifest();
     for (json& package : manifest["packages"]) {
-      if (IsPackage(package, kSdkPackage)) package["payloads"] = {Payload("Installers\\..", 1)};
+      if (IsPackage(package, kSdkPackage)) {
+        package["payloads"] = json::array({Payload("Installers\\..", 1)});
+      }
     }
     ServeManifest(manifest);
     ExpectFailure(refused + "\"..\"");
@@ -315,7 +317,7 @@ TEST_F(MicrosoftPackages, AFileNameThatIsNotAPlainNameIsRefused) {
     SCOPED_TRACE("a package name with a folder");
     toolchain_json_["msvc"]["packages"].push_back("../elsewhere");
     json manifest = Manifest();
-    manifest["packages"].push_back(Package("../elsewhere", {Payload("p.vsix", 1)}));
+    manifest["packages"].push_back(Package("../elsewhere", json::array({Payload("p.vsix", 1)})));
     ServeManifest(manifest);
     ExpectFailure(refused + "\"../elsewhere.vsix\"");
   }
