@@ -17,10 +17,19 @@ export LAUNCHER_MINGW_PREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Sanitized programs (build/sanitize) print the whole stack of an undefined-behaviour report.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
 launcher_configure() { # platform build-dir [extra cmake args...]
   local platform=$1 dir=$2; shift 2
   local args=(-S "$LAUNCHER_ROOT" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON)
-  if [[ "$platform" == windows ]]; then
+  if [[ "$platform" == sanitize ]]; then
+    # Linux with AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets; clang
+    # is needed for libFuzzer. -O1 keeps the reports' stacks readable at a fair speed.
+    args+=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+           -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+           -DLAUNCHER_SANITIZE=ON -DLAUNCHER_FUZZ=ON -DLAUNCHER_BUILD_BENCHMARKS=OFF)
+  elif [[ "$platform" == windows ]]; then
     # -O2 as on Linux: GCC 12's -O3 adds false -Wstringop-overflow/-Warray-bounds warnings.
     args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
            -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"

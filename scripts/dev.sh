@@ -2,6 +2,8 @@
 # Quick iteration: configure (first time), build and run ctest for one platform.
 #   scripts/dev.sh linux   [ctest args...]     e.g. scripts/dev.sh linux -R Sha
 #   scripts/dev.sh windows [ctest args...]     under Wine, prefix kept between runs
+#   scripts/dev.sh sanitize [ctest args...]    Linux with ASan and UBSan, plus the fuzz targets'
+#                                              smoke runs (ctest -L fuzz runs only those)
 # Builds in $LAUNCHER_BUILD_DIR/<platform> (default build/); assumes scripts/install-deps.sh
 # has run (the Windows dependencies are built here when missing).
 set -euo pipefail
@@ -9,8 +11,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 platform=${1:-}
 case "$platform" in
-  linux|windows) shift ;;
-  *) echo "usage: $0 linux|windows [ctest args...]" >&2; exit 2 ;;
+  linux|windows|sanitize) shift ;;
+  *) echo "usage: $0 linux|windows|sanitize [ctest args...]" >&2; exit 2 ;;
 esac
 dir="$LAUNCHER_BUILD_ROOT/$platform"
 

@@ -19,6 +19,9 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   # tools the tests drive
   msitools wixl gcab zip unzip ffmpeg
+  # the sanitizer build and the fuzz targets (the runtimes are only recommended by clang;
+  # llvm gives llvm-symbolizer, which puts names and lines in the sanitizers' reports)
+  clang libclang-rt-14-dev llvm
 )
 
 declare -A installed=()

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the Windows dependencies (once, cached),
-# builds and runs every test on Linux and, cross-built, on Windows under Wine.
-#   LAUNCHER_BUILD_DIR=build       build root (build/linux, build/windows)
-#   LAUNCHER_PLATFORMS="linux windows"   the platforms to build and test
-# Exits non-zero when any step or any test fails; both platforms run either way.
+# builds and runs every test on Linux and, cross-built, on Windows under Wine, then once more on
+# Linux with the sanitizers (build/sanitize), where each fuzz target also runs for a few seconds.
+#   LAUNCHER_BUILD_DIR=build       build root (build/linux, build/windows, build/sanitize)
+#   LAUNCHER_PLATFORMS="linux windows sanitize"   the platforms to build and test
+# Exits non-zero when any step or any test fails; every platform runs either way.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$LAUNCHER_ROOT"
 
-platforms=${LAUNCHER_PLATFORMS:-linux windows}
+platforms=${LAUNCHER_PLATFORMS:-linux windows sanitize}
 start=$SECONDS
 declare -A result=()
 passed_total=0

@@ -38,6 +38,8 @@ json Payload(const std::string& file_name, uint64_t size, char digest = 'A') {
           {"url", "https://download.visualstudio.microsoft.com/download/pr/1234/" + file_name}};
 }
 
+// One payload goes in as json::array({...}): {x} of one JSON value is that value itself with
+// some compilers (clang) and an array of it with others (GCC).
 json Package(const std::string& id, json payloads, const char* chip = nullptr,
              const char* language = nullptr) {
   json package = {{"id", id}, {"version", "14.44.35207"}, {"type", "Vsix"},
@@ -104,11 +106,13 @@ json Manifest() {
       {"signers", json::array()},
       {"packages",
        {Package("Microsoft.VisualStudio.Component.CoreEditor", json::array()),
-        Package(CrtName("Headers"), {Payload(CrtName("Headers") + ".vsix", 100)}),
-        Package(CrtName("x64.Desktop"), {Payload(CrtName("x64.Desktop") + ".vsix", 200)}, "x64"),
-        Package(CrtName("x64.Store"), {Payload(CrtName("x64.Store") + ".vsix", 300)}, "x64"),
-        Package(CrtName("Source"), {Payload(CrtName("Source") + ".vsix", 400)}, nullptr,
-                "neutral"),
+        Package(CrtName("Headers"), json::array({Payload(CrtName("Headers") + ".vsix", 100)})),
+        Package(CrtName("x64.Desktop"),
+                json::array({Payload(CrtName("x64.Desktop") + ".vsix", 200)}), "x64"),
+        Package(CrtName("x64.Store"), json::array({Payload(CrtName("x64.Store") + ".vsix", 300)}),
+                "x64"),
+        Package(CrtName("Source"), json::array({Payload(CrtName("Source") + ".vsix", 400)}),
+                nullptr, "neutral"),
         sdk}},
   };
 }
@@ -204,11 +208,12 @@ TEST_F(MicrosoftPackages, OnlyX64AndUsEnglishPackagesAreChosen) {
   const std::string headers = CrtName("Headers");
   // Listed before the right ones: built for Arm, or in another language.
   packages.insert(packages.begin(),
-                  Package(headers, {Payload("arm.vsix", 1, 'B')}, "arm64"));
+                  Package(headers, json::array({Payload("arm.vsix", 1, 'B')}), "arm64"));
   packages.insert(packages.begin(),
-                  Package(headers, {Payload("ja.vsix", 2, 'B')}, nullptr, "ja-JP"));
+                  Package(headers, json::array({Payload("ja.vsix", 2, 'B')}), nullptr, "ja-JP"));
   packages.insert(packages.begin(),
-                  Package(CrtName("x64.Store"), {Payload("x86.vsix", 3, 'B')}, "x86", "en-US"));
+                  Package(CrtName("x64.Store"), json::array({Payload("x86.vsix", 3, 'B')}), "x86",
+                          "en-US"));
   // The chip in capitals and the language in any case still count.
   for (json& package : packages) {
     if (IsPackage(package, CrtName("x64.Desktop"))) package["chip"] = "X64";
@@ -229,7 +234,7 @@ TEST_F(MicrosoftPackages, OfTwoIdsEqualInAnyCaseTheEarlierIsUsed) {
   json& packages = manifest["packages"];
   std::string upper = CrtName("Headers");
   for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-  packages.insert(packages.begin(), Package(upper, {Payload("early.vsix", 7)}));
+  packages.insert(packages.begin(), Package(upper, json::array({Payload("early.vsix", 7)})));
   ServeManifest(manifest);
   ASSERT_TRUE(Resolve()) << error_;
   EXPECT_EQ(toolchain_.tools[0].files[0].size, 7u);
@@ -296,10 +301,12 @@ TEST_F(MicrosoftPackages, AFileNameThatIsNotAPlainNameIsRefused) {
   }
   {
     SCOPED_TRACE("an installer named \"..\"");
-    toolchain_json_["sdk"]["msis"] = {".."};
+    toolchain_json_["sdk"]["msis"] = json::array({".."});
     json manifest = Manifest();
     for (json& package : manifest["packages"]) {
-      if (IsPackage(package, kSdkPackage)) package["payloads"] = {Payload("Installers\\..", 1)};
+      if (IsPackage(package, kSdkPackage)) {
+        package["payloads"] = json::array({Payload("Installers\\..", 1)});
+      }
     }
     ServeManifest(manifest);
     ExpectFailure(refused + "\"..\"");
@@ -310,7 +317,7 @@ TEST_F(MicrosoftPackages, AFileNameThatIsNotAPlainNameIsRefused) {
     SCOPED_TRACE("a package name with a folder");
     toolchain_json_["msvc"]["packages"].push_back("../elsewhere");
     json manifest = Manifest();
-    manifest["packages"].push_back(Package("../elsewhere", {Payload("p.vsix", 1)}));
+    manifest["packages"].push_back(Package("../elsewhere", json::array({Payload("p.vsix", 1)})));
     ServeManifest(manifest);
     ExpectFailure(refused + "\"../elsewhere.vsix\"");
   }
@@ -460,8 +467,8 @@ TEST_F(MicrosoftPackages, VersionFillsEveryPlaceholder) {
   toolchain_json_["msvc"]["version"] = "1.2";
   toolchain_json_["msvc"]["packages"] = {"A.{v}.{v}", "{v}"};
   json manifest = Manifest();
-  manifest["packages"].push_back(Package("a.1.2.1.2", {Payload("x", 1)}));
-  manifest["packages"].push_back(Package("1.2", {Payload("y", 2)}));
+  manifest["packages"].push_back(Package("a.1.2.1.2", json::array({Payload("x", 1)})));
+  manifest["packages"].push_back(Package("1.2", json::array({Payload("y", 2)})));
   ServeManifest(manifest);
   ASSERT_TRUE(Resolve()) << error_;
   const Tool& msvc = toolchain_.tools[0];

@@ -210,8 +210,12 @@ TEST_F(FetchLatest, LauncherFieldsStayEmptyWithoutItsAsset) {
   const nlohmann::json documents[] = {
       no_assets,
       missing,
-      ReleaseDocument({Asset("halvornlauncher.exe", 5, "sha256:" + kDigest, "u")}),  // case
-      ReleaseDocument({Asset("HalvornLauncher.exe.sig", 5, "sha256:" + kDigest, "u")}),
+      // One asset each: an array written out, since {x} of one JSON value is that value with
+      // some compilers and an array of it with others.
+      ReleaseDocument(
+          nlohmann::json::array({Asset("halvornlauncher.exe", 5, "sha256:" + kDigest, "u")})),
+      ReleaseDocument(
+          nlohmann::json::array({Asset("HalvornLauncher.exe.sig", 5, "sha256:" + kDigest, "u")})),
       ReleaseDocument("not an array"),
       ReleaseDocument({"HalvornLauncher.exe", 5}),
   };
@@ -232,7 +236,9 @@ TEST_F(FetchLatest, DigestOfAnotherAlgorithmLeavesTheSha256Empty) {
   for (const std::string& digest : {"sha512:" + std::string(128, 'd'), std::string("sha256"),
                                    std::string("SHA256:") + kDigest, std::string("")}) {
     SCOPED_TRACE(digest);
-    Answer(ReleaseDocument({Asset("HalvornLauncher.exe", 5, digest, "u")}).dump());
+    Answer(
+        ReleaseDocument(nlohmann::json::array({Asset("HalvornLauncher.exe", 5, digest, "u")}))
+            .dump());
     ASSERT_TRUE(Fetch()) << error_;
     EXPECT_EQ(release_.sha256, "");
     EXPECT_EQ(release_.browser_download_url, "u");
@@ -280,10 +286,11 @@ TEST_F(FetchLatest, EmptyOrWrongTypedTagFailsWithTheErrorUnchanged) {
 }
 
 TEST_F(FetchLatest, WrongTypedFieldsAreEmpty) {
-  nlohmann::json document = ReleaseDocument({Asset("HalvornLauncher.exe", 5, "", "u")});
+  nlohmann::json document =
+      ReleaseDocument(nlohmann::json::array({Asset("HalvornLauncher.exe", 5, "", "u")}));
   document["name"] = 3;
   document["body"] = nullptr;
-  document["html_url"] = {"x"};
+  document["html_url"] = nlohmann::json::array({"x"});
   document["assets"][0]["browser_download_url"] = false;
   document["assets"][0]["digest"] = 256;
   Answer(document.dump());

@@ -192,7 +192,9 @@ TEST_F(ExtractZipTest, AFileThatCannotBeOpenedForWritingStopsTheUnpack) {
 
 TEST_F(ExtractZipTest, LargeEntriesStreamWholeAndReplaceExistingFiles) {
   std::string big;
-  for (int i = 0; big.size() < 3 * 1024 * 1024 + 17; ++i) big += std::to_string(i * 7919) + ",";
+  for (uint64_t i = 0; big.size() < 3 * 1024 * 1024 + 17; ++i) {
+    big += std::to_string(i * 7919) + ",";
+  }
   Make({{"deflated.bin", big}, {"stored.bin", big, false, false}});
   test::WriteFile(dest_ / "stored.bin", std::string(5 * 1024 * 1024, '!'));
   ASSERT_TRUE(Extract()) << error_;
