@@ -60,6 +60,6 @@ if [[ ! -f "$dir/build.ninja" ]]; then
 fi
 cmake --build "$dir" --target large_inputs_bench -j "$LAUNCHER_JOBS"
 for case in TarXz100k Zip70k MusicScan10k DiscImage7GB Log100k; do
-  "$dir/bench/large_inputs_bench" --benchmark_filter="^$case\$" "$@" | grep -E "^(Benchmark|$case)"
+  "$dir/bench/large_inputs_bench" --benchmark_filter="^$case/" "$@" | grep -E "^(Benchmark|$case)"
 done
 rm -f "$inputs/disc.iso"
