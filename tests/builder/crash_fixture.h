@@ -106,8 +106,9 @@ class CrashTest : public BuilderTest {
   }
 
   // Ends the job in a copy of the root as `env` or `kill_after` says, checks the player's
-  // files, runs it again to the end and compares with the reference.
-  void KillAndResume(const std::string& name, const std::map<std::string, std::string>& env,
+  // files, runs it again to the end and compares with the reference. True when the job was
+  // ended (a random moment may come after its end).
+  bool KillAndResume(const std::string& name, const std::map<std::string, std::string>& env,
                      std::chrono::microseconds kill_after = std::chrono::microseconds::max()) {
     SCOPED_TRACE(name);
     const fs::path at = CopyOfRoot(name);
@@ -118,19 +119,24 @@ class CrashTest : public BuilderTest {
     EXPECT_TRUE(after == player) << "the player's files after the kill:" << Differences(player, after);
 
     const DriverRun again = RunDriver(Args(at), {});
-    ASSERT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
+    if (!again.Ok()) {
+      ADD_FAILURE() << "the next run: " << (again.lines.empty() ? "no output" : again.lines.back());
+      return ended.killed;
+    }
     const Files outcome = Outcome(at);
     EXPECT_TRUE(outcome == reference) << "after the next run:" << Differences(reference, outcome);
     EXPECT_EQ(EntriesUnder(at), reference_entries);  // no staging folder or temporary left
     std::error_code ec;
     fs::remove_all(at, ec);
+    return ended.killed;
   }
 
   // Ends the job at each of the reference run's log lines.
   void KillAtEveryLine() {
     for (int line = 1; line <= reference_run.LogLines(); ++line) {
-      KillAndResume("line " + std::to_string(line),
-                    {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(line)}});
+      EXPECT_TRUE(KillAndResume("line " + std::to_string(line),
+                                {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(line)}}))
+          << "the driver outlived its line " << line;
     }
   }
 

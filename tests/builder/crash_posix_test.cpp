@@ -102,8 +102,9 @@ class KillsAndFullDisk : public Job {
   void KillEverywhere(long stride, int randoms) {
     this->KillAtEveryLine();
     for (long change = 1; change <= this->reference_run.changes; change += stride) {
-      this->KillAndResume("change " + std::to_string(change),
-                    {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}});
+      EXPECT_TRUE(this->KillAndResume("change " + std::to_string(change),
+                                      {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}}))
+          << "the driver outlived its change " << change;
     }
     const auto start = std::chrono::steady_clock::now();
     RunDriver(this->Args(this->CopyOfRoot("timed")), {});
