@@ -84,7 +84,6 @@ void RemoveSoundtrackFolders(const fs::path& soundtracks, const fs::path& stagin
   for (const fs::path& folder : folders) RemoveTree(folder, ignored);
 }
 
-
 std::size_t SongCount(const std::vector<Soundtrack>& soundtracks) {
   std::size_t count = 0;
   for (const Soundtrack& soundtrack : soundtracks) count += soundtrack.songs.size();

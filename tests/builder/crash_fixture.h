@@ -65,8 +65,10 @@ inline std::string Differences(const Files& expected, const Files& got) {
   std::string text;
   for (const auto& [name, bytes] : expected) {
     const auto found = got.find(name);
-    if (found == got.end()) text += " missing " + name + ";";
-    else if (found->second != bytes) text += " changed " + name + ";";
+    if (found == got.end())
+      text += " missing " + name + ";";
+    else if (found->second != bytes)
+      text += " changed " + name + ";";
   }
   for (const auto& [name, bytes] : got) {
     if (expected.count(name) == 0) text += " extra " + name + ";";
@@ -116,7 +118,8 @@ class CrashTest : public BuilderTest {
     const DriverRun ended = RunDriver(Args(at), env, kill_after);
     EXPECT_TRUE(ended.killed || ended.Ok()) << (ended.lines.empty() ? "" : ended.lines.back());
     const Files after = PlayerFiles(at);
-    EXPECT_TRUE(after == player) << "the player's files after the kill:" << Differences(player, after);
+    EXPECT_TRUE(after == player) << "the player's files after the kill:"
+                                 << Differences(player, after);
 
     const DriverRun again = RunDriver(Args(at), {});
     if (!again.Ok()) {
@@ -157,10 +160,12 @@ class PackageJobTest : public CrashTest {
     game.repo = server.Url("/owner/halvorn.git");
     game.package = "Halvorn-windows.zip";
     game.releases = {{sha1.FinalHex(), "Europe"}};
-    WriteFile(scratch / "game.json",
-              nlohmann::json{{"title", "Halvorn"}, {"short", "Halvorn"}, {"repo", game.repo},
-                             {"package", game.package}, {"releases", game.releases}}
-                  .dump());
+    WriteFile(scratch / "game.json", nlohmann::json{{"title", "Halvorn"},
+                                                    {"short", "Halvorn"},
+                                                    {"repo", game.repo},
+                                                    {"package", game.package},
+                                                    {"releases", game.releases}}
+                                         .dump());
 
     const fs::path image = scratch / "games" / "Halvorn.iso";
     DiscImageWriter disc;
@@ -177,9 +182,8 @@ class PackageJobTest : public CrashTest {
                    {"readme.txt", "read me"}});
     const std::string path = "/owner/halvorn/releases/download/v1.0/" + game.package;
     server.ServeFile(path, zip);
-    server.Serve(path + ".json", nlohmann::json{{"sha256", Sha256File(zip)},
-                                                {"size", fs::file_size(zip)}}
-                                     .dump());
+    server.Serve(path + ".json",
+                 nlohmann::json{{"sha256", Sha256File(zip)}, {"size", fs::file_size(zip)}}.dump());
 
     // The player's files, and an older game in place whose files the new one replaces.
     WriteFile(root / "play" / "logs" / "old.log", "the player's log");
@@ -228,19 +232,20 @@ class ToolJobTest : public CrashTest {
     server.Serve("/files/cmake-3.tar.xz", xz);
     Sha256 sha;
     sha.Update(reinterpret_cast<const uint8_t*>(xz.data()), xz.size());
-    server.Serve("/toolchain.json",
-                 nlohmann::json{{"tools",
-                                 {{{"id", "cmake"},
-                                   {"kind", "tar.xz"},
-                                   {"strip", 1},
-                                   {"url", server.Url("/files/cmake-3.tar.xz")},
-                                   {"sha256", sha.FinalHex()},
-                                   {"size", xz.size()}}}}}
-                     .dump());
-    WriteFile(scratch / "game.json",
-              nlohmann::json{{"title", "Halvorn"}, {"short", "Halvorn"}, {"repo", "x"},
-                             {"releases", {{"a", "b"}}}, {"toolchain", server.Url("/toolchain.json")}}
-                  .dump());
+    server.Serve("/toolchain.json", nlohmann::json{{"tools",
+                                                    {{{"id", "cmake"},
+                                                      {"kind", "tar.xz"},
+                                                      {"strip", 1},
+                                                      {"url", server.Url("/files/cmake-3.tar.xz")},
+                                                      {"sha256", sha.FinalHex()},
+                                                      {"size", xz.size()}}}}}
+                                        .dump());
+    WriteFile(scratch / "game.json", nlohmann::json{{"title", "Halvorn"},
+                                                    {"short", "Halvorn"},
+                                                    {"repo", "x"},
+                                                    {"releases", {{"a", "b"}}},
+                                                    {"toolchain", server.Url("/toolchain.json")}}
+                                         .dump());
     WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
     WriteFile(root / "launcher.json", R"({"game": "/games/Halvorn.iso", "play_at_start": true})");
     // Another tool, installed earlier, stays as it is.

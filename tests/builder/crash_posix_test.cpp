@@ -72,7 +72,8 @@ DriverRun RunDriver(const std::vector<std::string>& args,
   DriverRun run;
   std::string text;
   char buffer[4096];
-  for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(got));
+  for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, size_t(got));
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -108,15 +109,15 @@ class KillsAndFullDisk : public Job {
     }
     const auto start = std::chrono::steady_clock::now();
     RunDriver(this->Args(this->CopyOfRoot("timed")), {});
-    const auto length =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const auto length = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
     const unsigned seed = std::random_device()();
     std::mt19937 random(seed);
     for (int k = 0; k < randoms; ++k) {
       const auto after = std::chrono::microseconds(random() % (length.count() + 1));
-      this->KillAndResume("random moment " + std::to_string(after.count()) + " us, seed " +
-                        std::to_string(seed),
-                    {}, after);
+      this->KillAndResume(
+          "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed),
+          {}, after);
     }
   }
 
@@ -152,21 +153,21 @@ class KillsAndFullDisk : public Job {
     const std::string& said = fails ? full.lines.back() : full.lines[full.lines.size() - 3];
     EXPECT_NE(said.find(expected), std::string::npos) << said;
     const Files after = this->PlayerFiles(at);
-    EXPECT_TRUE(after == player) << "the player's files on a full disk:" << Differences(player, after);
+    EXPECT_TRUE(after == player) << "the player's files on a full disk:"
+                                 << Differences(player, after);
 
     fs::remove(this->scratch / "disk" / "filler");
     const DriverRun again = RunDriver(this->Args(at), {});
     ASSERT_TRUE(again.Ok()) << again.lines.back();
     const Files outcome = Outcome(at);
-    EXPECT_TRUE(outcome == this->reference) << "once there is room:" << Differences(this->reference, outcome);
+    EXPECT_TRUE(outcome == this->reference)
+        << "once there is room:" << Differences(this->reference, outcome);
     EXPECT_EQ(EntriesUnder(at), this->reference_entries);
   }
-
 };
 
 using PackageCrash = KillsAndFullDisk<PackageJobTest>;
 using ToolCrash = KillsAndFullDisk<ToolJobTest>;
-
 
 TEST_F(PackageCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   RunReference();
@@ -180,9 +181,9 @@ TEST_F(PackageCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
   RunReference();
   ASSERT_FALSE(HasFatalFailure());
   // No room for the download; room for the download but not the unpack.
-  for (const uint64_t room : {uint64_t(0), uint64_t(400) << 10}) FillTheDiskAndResume(room, true, "cannot write ");
+  for (const uint64_t room : {uint64_t(0), uint64_t(400) << 10})
+    FillTheDiskAndResume(room, true, "cannot write ");
 }
-
 
 TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   RunReference();
@@ -195,7 +196,8 @@ TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
 TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
   RunReference();
   ASSERT_FALSE(HasFatalFailure());
-  for (const uint64_t room : {uint64_t(0), uint64_t(64) << 10}) FillTheDiskAndResume(room, true, "cannot write ");
+  for (const uint64_t room : {uint64_t(0), uint64_t(64) << 10})
+    FillTheDiskAndResume(room, true, "cannot write ");
 }
 
 // --- The music import --------------------------------------------------------------------------
@@ -222,10 +224,10 @@ class MusicCrash : public KillsAndFullDisk<CrashTest> {
   // A second of a sine wave; each song its own pitch, so that a song taken for another shows.
   void Tone(const std::string& name, int frequency) {
     std::string output;
-    const int code = platform.Run({"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
-                                   "sine=frequency=" + std::to_string(frequency) + ":duration=1",
-                                   PathToUtf8(music / name)},
-                                  {}, {}, [&](const std::string& l) { output += l; }, nullptr);
+    const int code = platform.Run(
+        {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
+         "sine=frequency=" + std::to_string(frequency) + ":duration=1", PathToUtf8(music / name)},
+        {}, {}, [&](const std::string& l) { output += l; }, nullptr);
     ASSERT_EQ(code, 0) << output;
   }
 
