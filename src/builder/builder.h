@@ -56,6 +56,12 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
 // top-level *.toml, and anything that could leave the staging folder).
 std::string MapPackageEntry(const std::string& entry);
 
+// The step counts at the start of a build tool's output line such as "[812/2045] Linking ...":
+// true with `done` and `total` (total above 0) when the line begins with "[", is at least 4
+// characters long, and has a "/" before its first "]"; each number is the longest decimal
+// prefix after the "[" or the "/" (leading white space skipped; 0 when none).
+bool ParseBuildStep(const std::string& line, double& done, double& total);
+
 class Builder {
  public:
   Builder(const GameDescription& game, const std::filesystem::path& root, Http* http,
@@ -151,6 +157,46 @@ class Builder {
   };
   ReplaceRetry replace_retry;
 
+  // --- Configuring, compiling and installing the game from source ---
+  //
+  // CMake's build folder is source/out/build/release (the source's "release" preset). Its
+  // ".launcher-tools" holds one line "<id> <sha256>\n" per tool that is not optional, as of the
+  // last successful configure; when it no longer matches the toolchain, CMake's cache is made
+  // again.
+
+  // One line of the build's output: logged as it is; a "[n/m]" step count becomes a status.
+  void HandleBuildLine(const std::string& line);
+  // Copies the built game's executable (its name one of the description's exes) and every
+  // ".dll" from the build folder into the play folder.
+  bool InstallBuild(std::string& err);
+
+  // --- Sizes, clean-up and starting the game ---
+  //
+  // Outside package mode the build files are source/out (CMake's build trees) and there are no
+  // old build tools; in package mode the build files are play/compiler/work (the game's own code
+  // build), and the old build tools are the leftovers of building from source: every entry of
+  // tools/ but the music converter "ffmpeg", then source/, downloads/ and agreed.txt. Sizes never
+  // follow or enter a link (a symbolic link, or a junction on Windows) below the listed paths.
+
+  // True, with the sentence in `error`, when the root's path is longer than Microsoft's Windows
+  // SDK installer accepts (80 UTF-16 units).
+  bool PathTooLong(std::string& error) const;
+  // In package mode: the game's executable is in the play folder without the library that every
+  // package brings, so it was built from source.
+  bool BuiltOldWay() const;
+  // The old build tools that exist, in the order they are removed.
+  std::vector<std::filesystem::path> ListTools() const;
+  // Bytes taken by ListTools().
+  uint64_t ToolsSize() const;
+  // Removes ListTools() in order, logging "removed <path>" for each; stops at the first failure.
+  bool RemoveTools(std::string& error);
+  // Bytes of the files beneath the build-files folder.
+  uint64_t BuildFilesSize() const;
+  // Removes the build-files folder with everything in it; a missing folder is no error.
+  bool RemoveBuildFiles(std::string& error);
+  // Starts the game in the play folder, detached; the launcher does not wait for it.
+  bool StartGame(std::string& error);
+
  private:
   struct PackageRun;  // what the stages of one package install share
 
@@ -161,6 +207,8 @@ class Builder {
                              const std::filesystem::path& keep);
   bool CopyDiscImage(const std::filesystem::path& source, const std::filesystem::path& dest,
                      std::string& error);
+  // play/compiler/work in package mode, else source/out.
+  std::filesystem::path BuildFilesFolder() const;
   // A string value of launcher.json; "" when the file, the key or its type is wrong.
   std::string SettingText(const std::string& key) const;
 

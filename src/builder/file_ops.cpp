@@ -27,6 +27,25 @@ bool RemoveTree(const fs::path& path, std::string& error) {
   return RemoveEntry(path, error);
 }
 
+uint64_t SizeBeneath(const fs::path& folder) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& entry = it->path();
+    if (IsLink(entry)) continue;
+    std::error_code entry_ec;
+    const fs::file_status status = fs::symlink_status(entry, entry_ec);
+    if (entry_ec) continue;
+    if (fs::is_directory(status)) {
+      total += SizeBeneath(entry);
+    } else if (fs::is_regular_file(status)) {
+      const uintmax_t size = fs::file_size(entry, entry_ec);
+      if (!entry_ec) total += size;
+    }
+  }
+  return total;
+}
+
 bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
   std::error_code ec;
   const fs::file_time_type time = fs::last_write_time(path, ec);

@@ -24,6 +24,10 @@ bool RemoveEntry(const std::filesystem::path& path, std::string& error);
 // Removes `path` with everything beneath it, without entering links; nothing there is success.
 bool RemoveTree(const std::filesystem::path& path, std::string& error);
 
+// Bytes of every file beneath `folder` (itself followed when it is a link), found by a walk that
+// never enters a link below it and skips what it cannot read; 0 when it cannot be listed.
+uint64_t SizeBeneath(const std::filesystem::path& folder);
+
 // Renames `from` to `to`, replacing an existing file there (on Windows a copy between volumes
 // is allowed). On failure `error` gets the system's words for the reason.
 bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
