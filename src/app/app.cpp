@@ -35,6 +35,11 @@ void App::RunJob(const Job& job, const std::string& title) {
     error = job_error == "cancelled" ? kStoppedText : job_error;
   }
   status = Status{};
+  // Every job may have made or removed build files and tools, failed and stopped ones too.
+  if (builder) {
+    build_files_size = builder->BuildFilesSize();
+    tools_size = builder->ToolsSize();
+  }
   busy = false;
 }
 

@@ -88,14 +88,16 @@ std::function<void(const std::string&)> AppendLogLine(App& app);
 // new version of the game is ready. Never fails; the log is its only report.
 Job StartupCheckJob(App& app);
 
-// The jobs the pages start, each with its title.
+// The jobs the pages start, each with its title. They are defined with the runner so that every
+// page starts the same body.
 Job InstallJob(App& app);  // makes the game ready from the prebuilt package
 inline constexpr const char* kInstallTitle = "The game is ready. Press Play.";
 Job BuildJob(App& app);  // builds the game
 inline constexpr const char* kBuildTitle = "The game is built. Press Play.";
-Job UpdateLauncherJob(App& app);  // takes a copy of offered_release now
+Job UpdateLauncherJob(App& app, Release release);  // a copy of offered_release
 inline constexpr const char* kUpdateLauncherTitle = "";
-Job MusicImportJob(App& app);
+// Imports `folder`; on success stores it in music_folder and the summary in music_summary.
+Job MusicImportJob(App& app, std::filesystem::path folder);
 inline constexpr const char* kMusicImportTitle = "Your music is ready.";
 Job RemoveBuildFilesJob(App& app);
 inline constexpr const char* kRemoveBuildFilesTitle =
