@@ -26,4 +26,7 @@ void OpenPath(const std::filesystem::path& path);
 // query fails.
 uint64_t FreeSpaceOnDrive(const std::filesystem::path& path);
 
+// `path` itself when it exists, else its nearest existing ancestor; empty when none exists.
+std::filesystem::path NearestExisting(const std::filesystem::path& path);
+
 }  // namespace launcher

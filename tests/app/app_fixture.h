@@ -14,6 +14,7 @@
 
 #include "app/app.h"
 #include "builder/builder.h"
+#include "builder/builder_fixture.h"  // WithoutCr, TextLines
 #include "support/scratch.h"
 
 namespace launcher::test {
