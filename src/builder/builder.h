@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ std::string FormatSize(uint64_t bytes);
 
 // Assigns the whole file (raw bytes) to `out`; false, leaving `out` alone, when it cannot be opened.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// The sub-folder of `folder` whose name sorts last (text order, so "14.9" comes after "14.44");
+// an empty path when there is none or the folder cannot be listed.
+std::filesystem::path NewestSubfolder(const std::filesystem::path& folder);
+
+// The paths as UTF-8 joined with `separator` (none before the first or after the last).
+std::string JoinStrings(char separator, const std::vector<std::filesystem::path>& paths);
 
 // Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
 // out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
@@ -130,7 +138,40 @@ class Builder {
 
   // --- Making the game playable (worker thread) ---
 
-  // The one entry point of the build jobs: the package install in package mode.
+  // --- Build tools (worker thread) ---
+
+  // Fetches toolchain.json from the game description's address (saving it in the root), or
+  // falls back to the copy saved last and then to the built-in text; parses it into
+  // `toolchain`, resolves Microsoft's packages when `microsoft` is set, and logs the
+  // "tools: " summary. False with one sentence in `err`.
+  bool LoadToolchain(Toolchain& toolchain, std::string& err, bool microsoft);
+  // Makes `tool` present in ToolFolder(tool.id): nothing to do when its ".launcher-stamp" holds
+  // the tool's digest; otherwise downloads its files (resumably, into downloads/<id>), unpacks
+  // them by the tool's kind, writes the stamp and removes the downloads. False with one
+  // sentence in `err`; the downloads then stay for the next attempt.
+  bool InstallTool(const Tool& tool, std::string& err);
+
+  // --- The build environment and the game's source (worker thread) ---
+
+  // The environment every build child gets on top of the launcher's own: PATH led by the tool
+  // folders, git's safe-directory setting, and the MSVC and Windows SDK variables when the MSVC
+  // tools are installed. Only `toolchain.sdk_version` is read.
+  std::map<std::string, std::string> BuildEnvironment(const Toolchain& toolchain);
+  // Runs git (the toolchain's own when installed, else from PATH) with `args` in the root and
+  // the build environment; each output line goes to the log, is appended with "\n" to `out` when
+  // given, and git's progress lines become status reports. Returns git's exit code, or -1 when
+  // it was stopped or could not start; `err` gets a sentence whenever the result is not 0.
+  int Git(const std::vector<std::string>& args, std::string* out, std::string& err);
+  // Clones the game's repository into source/, or brings the existing clone to the wanted
+  // branch (a "dev" launcher) or the launcher's tag, with its submodules.
+  bool FetchSource(std::string& err);
+  // Writes the chosen copy's XBE files into source/assets, leaving files that already hold the
+  // same bytes untouched.
+  bool PutGameXbe(std::string& err);
+
+  // The one entry point of the build jobs: the package install in package mode, otherwise the
+  // build from source in timed stages (the build tools list, each tool, the game's source, its
+  // XBE files, configure and compile, install). Every stage resumes what an earlier run left.
   bool BuildAll(std::string& err);
   // Downloads (or takes from beside the launcher) the package, unpacks it into play/.next, lets
   // the game prepare its code and puts the new version in place. Resumes where it stopped.
@@ -164,6 +205,9 @@ class Builder {
   // last successful configure; when it no longer matches the toolchain, CMake's cache is made
   // again.
 
+  // Configures source/ with CMake's "release" preset (on a fresh cache when the build tools
+  // changed) and builds it. False with one sentence in `err`, or "cancelled" after a stop.
+  bool Compile(std::string& err);
   // One line of the build's output: logged as it is; a "[n/m]" step count becomes a status.
   void HandleBuildLine(const std::string& line);
   // Copies the built game's executable (its name one of the description's exes) and every
@@ -194,11 +238,20 @@ class Builder {
   uint64_t BuildFilesSize() const;
   // Removes the build-files folder with everything in it; a missing folder is no error.
   bool RemoveBuildFiles(std::string& error);
+  // Whether a new version of the game is ready to build: for a released launcher, the game in
+  // place was built by another version; for a "dev" launcher, the branch has moved on from the
+  // source's commit (git fetch). False with git's sentence in `error` when git fails.
+  bool CheckGameUpdate(bool& update_ready, std::string& error);
   // Starts the game in the play folder, detached; the launcher does not wait for it.
   bool StartGame(std::string& error);
 
  private:
-  struct PackageRun;  // what the stages of one package install share
+  struct PackageRun;   // what the stages of one package install share
+  struct ToolInstall;  // what the steps of one tool install share
+
+  bool DownloadToolFile(ToolInstall& install, const FileRef& file);
+  bool UnpackArchives(ToolInstall& install);
+  bool UnpackInstallers(ToolInstall& install);
 
   bool FailPackageBuild(std::string& err);
   bool DownloadPackage(PackageRun& run);

@@ -3,9 +3,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <system_error>
 
 #include "builder/builder.h"
+#include "builder/file_ops.h"
 #include "builder/install_names.h"
 #include "catalogue/ascii.h"
 
@@ -49,6 +51,15 @@ std::string WholeText(double value) {
   return text;
 }
 
+// One line "<id> <stamp>\n" per tool the build uses, in the toolchain's order.
+std::string BuildToolsStamp(const Toolchain& toolchain) {
+  std::string stamp;
+  for (const Tool& tool : toolchain.tools) {
+    if (!tool.optional) stamp += tool.id + " " + tool.sha256 + "\n";
+  }
+  return stamp;
+}
+
 }  // namespace
 
 bool ParseBuildStep(const std::string& line, double& done, double& total) {
@@ -60,6 +71,52 @@ bool ParseBuildStep(const std::string& line, double& done, double& total) {
     return false;
   }
   return LeadingNumber(std::string_view(line).substr(1), done);
+}
+
+bool Builder::Compile(std::string& err) {
+  const fs::path source = root / "source";
+  const fs::path build = source / "out" / "build" / "release";
+  const std::map<std::string, std::string> environment = BuildEnvironment(toolchain);
+  const fs::path own_cmake = ToolFolder("cmake") / "bin" / PathFromUtf8("cmake" + platform->ExeSuffix());
+  std::error_code ec;
+  const std::string cmake = fs::exists(own_cmake, ec) ? PathToUtf8(own_cmake) : "cmake";
+  const std::string stamp = BuildToolsStamp(toolchain);
+
+  // CMake's cache remembers the compiler and the libraries it found; with other tools it has to
+  // be made again.
+  if (fs::exists(build / "CMakeCache.txt", ec) && !StampEquals(build / ".launcher-tools", stamp)) {
+    Log("the build tools changed: CMake's cache is made again");
+    std::string ignored;
+    RemoveTree(build / "CMakeCache.txt", ignored);
+    RemoveTree(build / "CMakeFiles", ignored);
+  }
+
+  Progress("Preparing the build", "the first time also downloads the libraries it uses", -1);
+  int code = -1;
+  RunStage("configure (cmake)", [&] {
+    code = platform->Run({cmake, "--preset", "release", "-DCMAKE_LINKER_TYPE=LLD"}, source,
+                         environment, [this](const std::string& line) { Log("cmake: " + line); },
+                         &cancel);
+    return code == 0;
+  });
+  if (code != 0) {
+    err = cancel ? "cancelled" : "Preparing the build failed, see launcher.log";
+    return false;
+  }
+  fs::create_directories(build, ec);
+  WriteWholeFile(build / ".launcher-tools", stamp);
+
+  Progress("Building " + game.title, "the first build takes 30 to 90 minutes", 0);
+  RunStage("compile and link (cmake --build)", [&] {
+    code = platform->Run({cmake, "--build", "out/build/release"}, source, environment,
+                         [this](const std::string& line) { HandleBuildLine(line); }, &cancel);
+    return code == 0;
+  });
+  if (code != 0) {
+    err = cancel ? "cancelled" : "The build failed, see launcher.log";
+    return false;
+  }
+  return true;
 }
 
 void Builder::HandleBuildLine(const std::string& line) {
@@ -83,8 +140,8 @@ bool Builder::InstallBuild(std::string& err) {
     const std::string name = PathToUtf8(it->path().filename());
     const std::string extension = AsciiLower(PathToUtf8(it->path().extension()));
     if (extension != ".dll" && !IsGameExecutableName(name, game.exes)) continue;
-    if (!fs::copy_file(it->path(), play / it->path().filename(),
-                       fs::copy_options::overwrite_existing, entry_ec)) {
+    std::string why;
+    if (!CopyReplacing(it->path(), play / it->path().filename(), why)) {
       err = "Cannot copy " + name + " (is the game still running?)";
       return false;
     }

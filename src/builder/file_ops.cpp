@@ -1,8 +1,11 @@
 #include "builder/file_ops.h"
 
 #include <chrono>
+#include <fstream>
 #include <system_error>
 #include <vector>
+
+#include "builder/builder.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -44,6 +47,19 @@ uint64_t SizeBeneath(const fs::path& folder) {
     }
   }
   return total;
+}
+
+bool WriteWholeFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool StampEquals(const fs::path& file, const std::string& stamp) {
+  std::string text;
+  return ReadWholeFile(file, text) && text == stamp;
 }
 
 bool LastWriteTicks(const fs::path& path, int64_t& ticks) {

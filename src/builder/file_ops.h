@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -32,6 +33,18 @@ uint64_t SizeBeneath(const std::filesystem::path& folder);
 // is allowed). On failure `error` gets the system's words for the reason.
 bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                    std::string& error);
+
+// Copies the file `from` to `to`, replacing a file there. On failure `error` gets the system's
+// words for the reason.
+bool CopyReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                   std::string& error);
+
+// Replaces the file's content with `bytes` (binary, no line-end translation); false when the
+// file cannot be written whole.
+bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
+
+// True when the file can be read and holds exactly `stamp`, byte for byte.
+bool StampEquals(const std::filesystem::path& file, const std::string& stamp);
 
 // The last-write time as 100-nanosecond intervals since 1601-01-01 UTC; false when unreadable.
 bool LastWriteTicks(const std::filesystem::path& path, int64_t& ticks);

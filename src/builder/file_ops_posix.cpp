@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "builder/file_ops.h"
 
 namespace launcher {
@@ -41,6 +43,15 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
     error = ErrnoWords(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CopyReplacing(const fs::path& from, const fs::path& to, std::string& error) {
+  std::error_code ec;
+  if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
+    error = ec.message();
     return false;
   }
   return true;

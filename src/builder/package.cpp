@@ -1,7 +1,6 @@
 // The prebuilt-package road: find the package for the chosen copy, download it (or take the one
 // beside the launcher), unpack it into play/.next, then hand over to the code preparation and
 // the replacement of the play folder.
-#include <fstream>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -16,12 +15,6 @@
 namespace launcher {
 namespace fs = std::filesystem;
 namespace {
-
-// True when the file exists and holds exactly `stamp`.
-bool StampEquals(const fs::path& file, const std::string& stamp) {
-  std::string text;
-  return ReadWholeFile(file, text) && text == stamp;
-}
 
 // The stamp of a package zip beside the launcher: its size and last-write time, so that a
 // changed zip gets unpacked again.
@@ -116,10 +109,7 @@ bool Builder::BuildPackage(std::string& err) {
       if (cancel) err = "cancelled";
       return FailPackageBuild(err);
     }
-    {
-      std::ofstream out(staging_stamp, std::ios::binary | std::ios::trunc);
-      out << run.stamp;
-    }
+    WriteWholeFile(staging_stamp, run.stamp);
     if (run.zip.parent_path() == run.downloads) fs::remove(run.zip, ec);
   }
 

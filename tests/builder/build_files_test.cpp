@@ -164,6 +164,29 @@ TEST_F(BuildFilesTest, ARootLongerThanEightyUtf16UnitsIsRefusedWithTheCount) {
                 "run it from there.");
 }
 
+TEST_F(BuildFilesTest, AReleasedLauncherOffersAnUpdateWhenAnotherVersionBuiltTheGame) {
+  struct Case {
+    bool in_place;
+    std::string built;  // "" for none recorded
+    bool ready;
+  } cases[] = {
+      {false, "", false}, {false, "v0.9", false}, {true, "", true},
+      {true, "v0.9", true}, {true, "v1.0", false}, {true, "dev", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "in place " << c.in_place << ", built " << c.built);
+    fs::remove_all(root);
+    if (c.in_place) WriteFile(root / "play" / Exe(), "exe");
+    Builder& b = MakeBuilder();
+    if (!c.built.empty()) b.SetSetting("built", c.built);
+    bool ready = !c.ready;
+    std::string error;
+    ASSERT_TRUE(b.CheckGameUpdate(ready, error)) << error;
+    EXPECT_EQ(ready, c.ready);
+    EXPECT_EQ(error, "");
+  }
+}
+
 TEST_F(BuildFilesTest, StartGameLeavesTheGameRunningOnItsOwn) {
   const fs::path play = root / "play";
   fs::create_directories(play);

@@ -1,0 +1,594 @@
+// Building the game from source on this PC with every real part: tools served from 127.0.0.1
+// (a zip, a tar.xz with a strip count, a keep list and a GNU long name, an optional tool, and
+// Microsoft's packages resolved through a Visual Studio channel and manifest: .vsix files and a
+// Windows Installer package with its external cabinet), the game's source in a git repository
+// with a branch, the launcher's version tag and a submodule, cloned over file://, and a small
+// CMake project that the system's cmake and ninja build into the game.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "builder/builder.h"
+#include "builder_fixture.h"
+#include "platform/sha.h"
+#include "support/disc_image_writer.h"
+#include "support/file_tree.h"
+#include "support/http_server.h"
+#include "support/scratch.h"
+#include "support/system_state.h"
+#include "support/tar_writer.h"
+#include "support/zip_writer.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kMsvcVersion = "14.44.17.14";
+const std::string kSdkPackage = "Win11SDK_10.0.26100";
+const std::string kSdkVersion = "10.0.26100.0";
+const std::string kCab = "0123456789abcdef0123456789abcdef.cab";
+const std::string kUnnamedCab = "fedcba9876543210fedcba9876543210.cab";
+const std::string kLongName = "bin/" + std::string(110, 'l') + ".txt";
+
+std::string Sha256Of(const std::string& bytes) {
+  Sha256 sha;
+  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return sha.FinalHex();
+}
+
+// The game's source: a CMake project with a "release" preset. Configuring writes what the
+// environment held; the build makes the game, its library and a tool nobody installs.
+const char* const kCMakeLists = R"(cmake_minimum_required(VERSION 3.20)
+project(Halvorn CXX)
+file(WRITE "${CMAKE_BINARY_DIR}/environment.txt"
+  "PATH=$ENV{PATH}\nINCLUDE=$ENV{INCLUDE}\nLIB=$ENV{LIB}\n"
+  "VCToolsInstallDir=$ENV{VCToolsInstallDir}\nWindowsSdkDir=$ENV{WindowsSdkDir}\n"
+  "WindowsSDKVersion=$ENV{WindowsSDKVersion}\nGIT_CONFIG_COUNT=$ENV{GIT_CONFIG_COUNT}\n"
+  "GIT_CONFIG_KEY_0=$ENV{GIT_CONFIG_KEY_0}\nGIT_CONFIG_VALUE_0=$ENV{GIT_CONFIG_VALUE_0}\n")
+# The player's XBE must be in the tree before the build is configured.
+configure_file(assets/default.xbe xbe.bin COPYONLY)
+add_library(game SHARED game.cpp)
+set_target_properties(game PROPERTIES OUTPUT_NAME Halvorn PREFIX "" SUFFIX ".dll")
+add_executable(halvorn main.cpp)
+set_target_properties(halvorn PROPERTIES OUTPUT_NAME Halvorn)
+target_include_directories(halvorn PRIVATE lib)
+target_link_libraries(halvorn PRIVATE game)
+add_executable(tool tool.cpp)
+)";
+
+const char* const kPresets = R"({
+  "version": 3,
+  "configurePresets": [{
+    "name": "release",
+    "generator": "Ninja",
+    "binaryDir": "${sourceDir}/out/build/release",
+    "cacheVariables": {"CMAKE_BUILD_TYPE": "Release"}
+  }]
+})";
+
+class BuildAllTest : public BuilderTest {
+ protected:
+  void SetUp() override {
+    // git reads this for every command, the launcher's included: who commits, and that the
+    // submodule may come over file://.
+    const fs::path git_config = scratch / "gitconfig";
+    WriteFile(git_config,
+              "[user]\n\tname = Tests\n\temail = tests@example.invalid\n"
+              "[protocol \"file\"]\n\tallow = always\n[init]\n\tdefaultBranch = main\n");
+    git_env_ = std::make_unique<ScopedEnv>("GIT_CONFIG_GLOBAL", PathToUtf8(git_config));
+    git_nosystem_ = std::make_unique<ScopedEnv>("GIT_CONFIG_NOSYSTEM", "1");
+
+    MakeGameCopy();
+    MakeRepository();
+    MakeTools();
+    ServeToolchain();
+
+    game.title = "Halvorn";
+    game.exes = {"Halvorn"};
+    game.xbes = {"default.xbe"};
+    game.repo = "file://" + PathToUtf8(scratch / "repos" / "game");
+    game.branch = "main";
+    game.toolchain = server.Url("/toolchain.json");
+    MakeBuilder();
+    std::string error;
+    ASSERT_TRUE(builder->ChooseGame(IdentifyGameCopy(game, image), error)) << error;
+    log.clear();
+  }
+
+  // Runs a program the test needs (git, wixl, gcab) and fails the test when it fails.
+  void Run(const std::vector<std::string>& args, const fs::path& cwd) {
+    std::string output;
+    const int code = platform.Run(args, cwd, {}, [&](const std::string& line) {
+      output += line + "\n";
+    }, nullptr);
+    ASSERT_EQ(code, 0) << args[0] << " " << (args.size() > 1 ? args[1] : "") << ":\n" << output;
+  }
+  void Git(const std::vector<std::string>& args, const fs::path& cwd) {
+    std::vector<std::string> all = {"git"};
+    all.insert(all.end(), args.begin(), args.end());
+    Run(all, cwd);
+  }
+
+  void MakeGameCopy() {
+    xbe = "XBEH" + std::string(500, 'x');
+    Sha1 sha1;
+    sha1.Update(reinterpret_cast<const uint8_t*>(xbe.data()), xbe.size());
+    game.releases = {{sha1.FinalHex(), "Europe"}};
+    image = scratch / "games" / "Halvorn.iso";
+    DiscImageWriter disc;
+    disc.AddFile("default.xbe", xbe);
+    fs::create_directories(image.parent_path());
+    ASSERT_TRUE(disc.WriteGamePartition(image));
+  }
+
+  void MakeRepository() {
+    const fs::path lib = scratch / "repos" / "lib";
+    WriteFile(lib / "version.h", "#define GAME_VERSION \"1.0\"\n");
+    Git({"init", "-q"}, lib);
+    Git({"add", "."}, lib);
+    Git({"commit", "-q", "-m", "version"}, lib);
+
+    const fs::path repo = scratch / "repos" / "game";
+    WriteFile(repo / "CMakeLists.txt", kCMakeLists);
+    WriteFile(repo / "CMakePresets.json", kPresets);
+    WriteFile(repo / "game.cpp", "extern \"C\" int GameMain() { return 0; }\n");
+    WriteFile(repo / "main.cpp",
+              "#include \"version.h\"\nextern \"C\" int GameMain();\n"
+              "int main() { return GameMain() + (GAME_VERSION[0] == '1' ? 0 : 1); }\n");
+    WriteFile(repo / "tool.cpp", "int main() { return 0; }\n");
+    WriteFile(repo / ".gitignore", "/out/\n/assets/\n");
+    Git({"init", "-q"}, repo);
+    Git({"submodule", "add", "-q", "file://" + PathToUtf8(lib), "lib"}, repo);
+    Git({"add", "."}, repo);
+    Git({"commit", "-q", "-m", "the game"}, repo);
+    Git({"tag", "v1.0"}, repo);
+  }
+
+  // A file served under /dl or /vs, with its digest and size for the descriptions.
+  struct Served {
+    std::string path;
+    std::string bytes;
+    std::string sha256;
+  };
+  Served Serve(const std::string& path, std::string bytes) {
+    Served served{path, std::move(bytes), ""};
+    served.sha256 = Sha256Of(served.bytes);
+    server.Serve(path, served.bytes);
+    return served;
+  }
+
+  void MakeTools() {
+    const fs::path work = scratch / "fixtures";
+    fs::create_directories(work);
+    WriteZip(work / "zipped.zip", {{"bin/zipped.txt", "zipped tool"}});
+    zipped = Serve("/dl/zipped-1.0.zip", ReadFile(work / "zipped.zip"));
+
+    TarWriter tar;
+    tar.Folder("packed-2.0/");
+    tar.File("packed-2.0/bin/packed.txt", "packed tool");
+    tar.LongName("packed-2.0/" + kLongName);
+    tar.File("packed-2.0/bin/truncated", "long named");
+    tar.File("packed-2.0/share/doc/keep.txt", "kept");
+    tar.File("packed-2.0/share/doc/drop.txt", "dropped");
+    tar.File("packed-2.0/README", "dropped");
+    packed = Serve("/dl/packed-2.0.tar.xz", XzCompress(tar.Finish()));
+
+    WriteZip(work / "extra.zip", {{"extra.txt", "never"}});
+    extra = Serve("/dl/extra-3.0.zip", ReadFile(work / "extra.zip"));
+
+    // Three .vsix packages; the third is large, so that a stop can fall inside it.
+    const std::string msvc = "Contents/VC/Tools/MSVC/14.44.35207/";
+    WriteZip(work / "headers.vsix", {{"extension.vsixmanifest", "<manifest/>"},
+                                     {msvc + "include/vcruntime.h", "vcruntime"}});
+    WriteZip(work / "desktop.vsix", {{msvc + "lib/x64/vcruntime.lib", "library"}});
+    WriteZip(work / "source.vsix",
+             {{msvc + "crt/src/big.c", SampleBytes(600 * 1024, 7), false, false}});
+    vsix = {Serve("/vs/headers.vsix", ReadFile(work / "headers.vsix")),
+            Serve("/vs/desktop.vsix", ReadFile(work / "desktop.vsix")),
+            Serve("/vs/source.vsix", ReadFile(work / "source.vsix"))};
+
+    // The Windows SDK: an installer whose files lie in an external cabinet.
+    WriteFile(work / "msi" / "corecrt.h", "corecrt");
+    WriteFile(work / "msi" / "package.wxs", SdkWxs());
+    Run({"wixl", "-o", "sdk.msi", "package.wxs"}, work / "msi");
+    Run({"gcab", "-c", "-n", kCab, "corecrt.h"}, work / "msi");
+    msi = Serve("/vs/sdk-headers.msi", ReadFile(work / "msi" / "sdk.msi"));
+    cab = Serve("/vs/" + kCab, ReadFile(work / "msi" / kCab));
+    unnamed_cab = Serve("/vs/" + kUnnamedCab, "no installer names this cabinet");
+  }
+
+  static std::string SdkWxs() {
+    return R"(<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="SDK Headers" Language="1033" Version="1.0.0" Manufacturer="Tests"
+           UpgradeCode="6f1c2a34-58d4-4c1e-9a57-0d3b6f1e2a91">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet=")" + kCab + R"(" EmbedCab="no"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="KITS" Name="Windows Kits"><Directory Id="TEN" Name="10">
+        <Directory Id="INC" Name="Include"><Directory Id="VER" Name=")" + kSdkVersion + R"(">
+          <Directory Id="UCRT" Name="ucrt">
+            <Component Id="C" Guid="2d5e8b71-3c0a-4f6e-8b12-7a9c4d1e5f04">
+              <File Id="corecrt.h" Source="corecrt.h" Name="corecrt.h"/>
+            </Component>
+          </Directory>
+        </Directory></Directory>
+      </Directory></Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="C"/></Feature>
+  </Product>
+</Wix>
+)";
+  }
+
+  static json Payload(const std::string& file_name, const Served& served) {
+    return {{"fileName", file_name}, {"sha256", served.sha256}, {"size", served.bytes.size()},
+            {"url", ""}};
+  }
+  json PayloadAt(const std::string& file_name, const Served& served) {
+    json payload = Payload(file_name, served);
+    payload["url"] = server.Url(served.path);
+    return payload;
+  }
+
+  std::string CrtName(const std::string& part) {
+    return "Microsoft.VC." + kMsvcVersion + ".CRT." + part + ".base";
+  }
+
+  json ToolEntry(const std::string& id, const Served& served) {
+    return {{"id", id}, {"title", id + " tool"}, {"url", server.Url(served.path)},
+            {"sha256", served.sha256}, {"size", served.bytes.size()}};
+  }
+
+  void ServeToolchain() {
+    json packed_entry = ToolEntry("packed", packed);
+    packed_entry["kind"] = "tar.xz";
+    packed_entry["strip"] = 1;
+    packed_entry["keep"] = {"bin/", "share/doc/keep.txt"};
+    json extra_entry = ToolEntry("extra", extra);
+    extra_entry["optional"] = true;
+    toolchain_json = {
+        {"tools", {ToolEntry("zipped", zipped), packed_entry, extra_entry}},
+        {"msvc",
+         {{"channel", server.Url("/channel")},
+          {"version", kMsvcVersion},
+          {"packages", {"Microsoft.VC.{v}.CRT.Headers.base", "Microsoft.VC.{v}.CRT.x64.Desktop.base",
+                        "Microsoft.VC.{v}.CRT.Source.base"}}}},
+        {"sdk", {{"package", kSdkPackage}, {"version", kSdkVersion}, {"msis", {"SDK Headers.msi"}}}},
+    };
+    server.Serve("/toolchain.json", toolchain_json.dump(4));
+
+    const json channel = {
+        {"channelItems",
+         {{{"id", "Microsoft.VisualStudio.Manifests.VisualStudio"},
+           {"type", "Manifest"},
+           {"payloads", {{{"fileName", "VisualStudio.vsman"}, {"url", server.Url("/manifest")}}}}}}}};
+    server.Serve("/channel", channel.dump());
+    const json manifest = {
+        {"packages",
+         {{{"id", CrtName("Headers")}, {"payloads", {PayloadAt("headers.vsix", vsix[0])}}},
+          {{"id", CrtName("x64.Desktop")}, {"chip", "x64"},
+           {"payloads", {PayloadAt("desktop.vsix", vsix[1])}}},
+          {{"id", CrtName("Source")}, {"language", "neutral"},
+           {"payloads", {PayloadAt("source.vsix", vsix[2])}}},
+          {{"id", kSdkPackage},
+           {"payloads",
+            {PayloadAt("Installers\\" + kUnnamedCab, unnamed_cab),
+             PayloadAt("Installers\\SDK Headers.msi", msi), PayloadAt("Installers\\" + kCab, cab),
+             PayloadAt("winsdksetup.exe", unnamed_cab)}}}}}};
+    server.Serve("/manifest", manifest.dump());
+  }
+
+  // The stamps the tools get, and the build-tools stamp they make.
+  std::string PackedStamp() const { return packed.sha256 + " bin/ share/doc/keep.txt"; }
+  std::string ToolsStamp() const {
+    return "zipped " + zipped.sha256 + "\npacked " + PackedStamp() + "\nmsvc " + kMsvcVersion +
+           "\nwinsdk " + kSdkPackage + " SDK Headers.msi\n";
+  }
+
+  int ToolRequests() const {
+    int count = 0;
+    for (const Served& file : {zipped, packed, extra, vsix[0], vsix[1], vsix[2], msi, cab,
+                               unnamed_cab}) {
+      count += server.Count(file.path);
+    }
+    return count;
+  }
+
+  // The log lines since the last clear that begin with `prefix`.
+  std::vector<std::string> LinesStarting(const std::string& prefix) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> found;
+    for (const std::string& line : log) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+
+  // The stage names logged since the last clear, in order, with " (stopped)" where one stopped.
+  std::vector<std::string> Stages() const {
+    static const std::regex stage("stage (.*): [0-9]+\\.[0-9] s( \\(stopped\\))?");
+    std::vector<std::string> names;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string& line : log) {
+      std::smatch match;
+      if (std::regex_match(line, match, stage)) names.push_back(match[1].str() + match[2].str());
+    }
+    return names;
+  }
+
+  static std::vector<std::string> AllStages() {
+    return {"build tools list", "tool zipped",  "tool packed",
+            "tool msvc",        "tool winsdk",  "game source",
+            "game's xbe",       "configure (cmake)", "compile and link (cmake --build)",
+            "install"};
+  }
+
+  fs::path Tools() const { return root / "tools"; }
+  fs::path BuildFolder() const { return root / "source" / "out" / "build" / "release"; }
+
+  HttpServer server;
+  std::unique_ptr<ScopedEnv> git_env_;
+  std::unique_ptr<ScopedEnv> git_nosystem_;
+  std::string xbe;
+  fs::path image;
+  json toolchain_json;
+  Served zipped, packed, extra, msi, cab, unnamed_cab;
+  std::vector<Served> vsix;
+};
+
+TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err << "\n" << ReadFile(root / "launcher.log");
+
+  // The play folder holds the game, its library and the player's copy, nothing else.
+  EXPECT_EQ(EntriesUnder(root / "play"),
+            (std::set<std::string>{"Halvorn", "Halvorn.dll", "assets/", "assets/Halvorn.iso"}));
+  EXPECT_EQ(builder->BuiltVersion(), "v1.0");
+  EXPECT_EQ(ReadFile(root / "toolchain.json"), toolchain_json.dump(4));
+  EXPECT_FALSE(fs::exists(root / "downloads"));
+
+  // The tools, unpacked by their rules, and their stamps byte for byte.
+  EXPECT_EQ(FilesUnder(Tools() / "zipped"),
+            (std::map<std::string, std::string>{{".launcher-stamp", zipped.sha256},
+                                                {"bin/zipped.txt", "zipped tool"}}));
+  EXPECT_EQ(FilesUnder(Tools() / "packed"),
+            (std::map<std::string, std::string>{{".launcher-stamp", PackedStamp()},
+                                                {"bin/packed.txt", "packed tool"},
+                                                {kLongName, "long named"},
+                                                {"share/doc/keep.txt", "kept"}}));
+  EXPECT_FALSE(fs::exists(Tools() / "extra"));
+  EXPECT_EQ(ReadFile(Tools() / "msvc" / ".launcher-stamp"), kMsvcVersion);
+  EXPECT_EQ(ReadFile(Tools() / "msvc" / "VC/Tools/MSVC/14.44.35207/include/vcruntime.h"),
+            "vcruntime");
+  EXPECT_FALSE(fs::exists(Tools() / "msvc" / "extension.vsixmanifest"));
+  EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), kSdkPackage + " SDK Headers.msi");
+  EXPECT_EQ(ReadFile(Tools() / "winsdk" / "Windows Kits/10/Include" / kSdkVersion / "ucrt/corecrt.h"),
+            "corecrt");
+  EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"), ToolsStamp());
+  EXPECT_EQ(server.Count(extra.path), 0);
+  EXPECT_EQ(server.Count(unnamed_cab.path), 0);
+  EXPECT_EQ(server.Count(cab.path), 1);
+
+  // The source: the tag's revision with its submodule, and the player's XBE in it.
+  EXPECT_EQ(ReadFile(root / "source" / "lib" / "version.h"), "#define GAME_VERSION \"1.0\"\n");
+  EXPECT_EQ(ReadFile(root / "source" / "assets" / "default.xbe"), xbe);
+
+  // Every stage in order, the tools summary, the install and the timing summary.
+  EXPECT_EQ(Stages(), AllStages());
+  EXPECT_EQ(LinesStarting("tools: "),
+            std::vector<std::string>{"tools: 5, " + FormatSize(zipped.bytes.size() +
+                                         packed.bytes.size() + vsix[0].bytes.size() +
+                                         vsix[1].bytes.size() + vsix[2].bytes.size() +
+                                         msi.bytes.size() + cab.bytes.size() +
+                                         unnamed_cab.bytes.size()) + " to download at most"});
+  EXPECT_TRUE(Logged("installed in " + PathToUtf8(root / "play")));
+  EXPECT_EQ(CountLogged("xbe written to " + PathToUtf8(root / "source" / "assets" / "default.xbe")),
+            1);
+  const std::vector<std::string> timings = LinesStarting("timing: ");
+  ASSERT_EQ(timings.size(), 11u);
+  EXPECT_EQ(timings[0].rfind("timing: 10 stages, ", 0), 0u) << timings[0];
+  EXPECT_TRUE(LinesStarting("build stopped: ").empty());
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().title, "Ready");
+  EXPECT_EQ(statuses.back().fraction, 1);
+  EXPECT_FALSE(LinesStarting("[1/").empty());  // the build's own step lines reach the log
+
+  // The environment the build's children received.
+  const fs::path sdk = Tools() / "winsdk" / "Windows Kits" / "10";
+  const fs::path msvc = Tools() / "msvc" / "VC" / "Tools" / "MSVC" / "14.44.35207";
+  auto joined = [](std::vector<fs::path> paths) {
+    std::string text;
+    for (const fs::path& path : paths) text += (text.empty() ? "" : ":") + PathToUtf8(path);
+    return text;
+  };
+  const std::vector<std::string> environment = TextLines(ReadFile(BuildFolder() / "environment.txt"));
+  const std::string path_start =
+      "PATH=" + joined({Tools() / "llvm" / "bin", Tools() / "cmake" / "bin", Tools() / "ninja",
+                        Tools() / "git" / "cmd", sdk / "bin" / kSdkVersion / "x64"}) + ":";
+  ASSERT_EQ(environment.size(), 9u);
+  EXPECT_EQ(environment[0].rfind(path_start, 0), 0u) << environment[0];
+  EXPECT_EQ(environment[1], "INCLUDE=" + joined({msvc / "include",
+                                                 sdk / "Include" / kSdkVersion / "ucrt",
+                                                 sdk / "Include" / kSdkVersion / "shared",
+                                                 sdk / "Include" / kSdkVersion / "um",
+                                                 sdk / "Include" / kSdkVersion / "winrt",
+                                                 sdk / "Include" / kSdkVersion / "cppwinrt"}));
+  EXPECT_EQ(environment[2], "LIB=" + joined({msvc / "lib" / "x64",
+                                             sdk / "Lib" / kSdkVersion / "ucrt" / "x64",
+                                             sdk / "Lib" / kSdkVersion / "um" / "x64"}));
+  EXPECT_EQ(environment[3], "VCToolsInstallDir=" + PathToUtf8(msvc) + "\\");
+  EXPECT_EQ(environment[4], "WindowsSdkDir=" + PathToUtf8(sdk) + "\\");
+  EXPECT_EQ(environment[5], "WindowsSDKVersion=" + kSdkVersion + "\\");
+  EXPECT_EQ(environment[6], "GIT_CONFIG_COUNT=1");
+  EXPECT_EQ(environment[7], "GIT_CONFIG_KEY_0=safe.directory");
+  EXPECT_EQ(environment[8], "GIT_CONFIG_VALUE_0=*");
+}
+
+TEST_F(BuildAllTest, ASecondRunWithNothingChangedRunsEveryStageAndFetchesNoTool) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  const int requests = ToolRequests();
+  WriteFile(root / "source" / "untracked.txt", "a clone would not keep this");
+  builder->SetSetting("built", "v0.9");
+  log.clear();
+  statuses.clear();
+
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(Stages(), AllStages());
+  EXPECT_EQ(ToolRequests(), requests);
+  EXPECT_TRUE(fs::exists(root / "source" / "untracked.txt"));  // fetched, not cloned
+  EXPECT_TRUE(LinesStarting("xbe written to ").empty());
+  EXPECT_TRUE(LinesStarting("the build tools changed").empty());
+  EXPECT_TRUE(Logged("ninja: no work to do."));
+  EXPECT_EQ(builder->BuiltVersion(), "v1.0");
+  EXPECT_EQ(statuses.back().title, "Ready");
+}
+
+TEST_F(BuildAllTest, ANewToolDigestRebuildsFromAFreshCache) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  const fs::path work = scratch / "fixtures";
+  WriteZip(work / "zipped.zip", {{"bin/zipped.txt", "zipped tool, version 2"}});
+  zipped = Serve("/dl/zipped-1.1.zip", ReadFile(work / "zipped.zip"));
+  ServeToolchain();
+  log.clear();
+
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(CountLogged("the build tools changed: CMake's cache is made again"), 1);
+  EXPECT_EQ(ReadFile(Tools() / "zipped" / "bin" / "zipped.txt"), "zipped tool, version 2");
+  EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"), ToolsStamp());
+  EXPECT_FALSE(LinesStarting("[1/").empty());  // everything compiled again
+  EXPECT_EQ(server.Count(packed.path), 1);
+}
+
+// Where a stop falls: the first status or log line that begins with `when`.
+struct StopCase {
+  std::string when;
+  bool on_status;
+  std::string stopped_stage;
+};
+
+TEST_F(BuildAllTest, AStopInAnyStageEndsAsCancelledAndTheNextRunCarriesOn) {
+  const StopCase cases[] = {
+      {"Looking up the build tools", true, "tool zipped"},
+      {"Downloading packed tool", true, "tool packed"},
+      {"git: ", false, "game source"},
+      {"cmake: ", false, "configure (cmake)"},
+      {"Building Halvorn", true, "compile and link (cmake --build)"},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.when);
+    bool stopped = false;
+    auto stop = [&](const std::string& text) {
+      if (!stopped && text.rfind(c.when, 0) == 0) {
+        stopped = true;
+        builder->cancel = true;
+      }
+    };
+    on_log = [&](const std::string& line) {
+      if (!c.on_status) stop(line);
+    };
+    on_status = [&](const Status& status) {
+      if (c.on_status) stop(status.title);
+    };
+    log.clear();
+    std::string err;
+    EXPECT_FALSE(builder->BuildAll(err));
+    EXPECT_EQ(err, "cancelled");
+    const std::vector<std::string> stages = Stages();
+    ASSERT_FALSE(stages.empty());
+    EXPECT_EQ(stages.back(), c.stopped_stage + " (stopped)");
+    EXPECT_TRUE(LinesStarting("build stopped: ").empty());
+    EXPECT_EQ(LinesStarting("timing: ").size(), stages.size() + 1);
+  }
+  on_log = nullptr;
+  on_status = nullptr;
+  log.clear();
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(Stages(), AllStages());
+  // Tools installed before a stop were not fetched again.
+  EXPECT_EQ(server.Count(vsix[0].path), 1);
+  EXPECT_EQ(server.Count(msi.path), 1);
+}
+
+TEST_F(BuildAllTest, AToolStoppedInItsThirdFileResumesThatFileAlone) {
+  // The third .vsix is sent in part, then held until the stop has been made.
+  Reply held;
+  held.body = vsix[2].bytes;
+  held.stall_after = 200 * 1024;
+  server.Route(vsix[2].path, held);
+  on_status = [&](const Status& status) {
+    if (status.title == "Downloading Microsoft C++ libraries " + kMsvcVersion &&
+        status.fraction * (vsix[0].bytes.size() + vsix[1].bytes.size() + vsix[2].bytes.size()) >
+            vsix[0].bytes.size() + vsix[1].bytes.size() + 1000 && !builder->cancel) {
+      builder->cancel = true;
+      server.ReleaseStalls();
+    }
+  };
+  std::string err;
+  EXPECT_FALSE(builder->BuildAll(err));
+  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(Stages().back(), "tool msvc (stopped)");
+  on_status = nullptr;
+  server.Serve(vsix[2].path, vsix[2].bytes);
+
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(server.Count(vsix[0].path), 1);
+  EXPECT_EQ(server.Count(vsix[1].path), 1);
+  const std::vector<std::string> ranges = server.Ranges(vsix[2].path);
+  ASSERT_EQ(ranges.size(), 2u);
+  EXPECT_EQ(ranges[0], "");
+  EXPECT_EQ(ranges[1].rfind("bytes=", 0), 0u);
+  EXPECT_NE(ranges[1], "bytes=0-");
+}
+
+TEST_F(BuildAllTest, AFailedStageStopsTheBuildWithItsReason) {
+  server.Status("/toolchain.json", 404);
+  std::string err;
+  EXPECT_FALSE(builder->BuildAll(err));
+  EXPECT_EQ(err.rfind("Could not download the list of build tools: ", 0), 0u) << err;
+  EXPECT_EQ(Stages(), std::vector<std::string>{"build tools list (stopped)"});
+  EXPECT_EQ(LinesStarting("build stopped: "), std::vector<std::string>{"build stopped: " + err});
+  EXPECT_EQ(LinesStarting("timing: ").size(), 2u);
+  EXPECT_EQ(builder->BuiltVersion(), "");
+}
+
+TEST_F(BuildAllTest, ADevLauncherOffersAnUpdateWhenTheBranchMovesOn) {
+  game.launcher_version = "dev";
+  Builder& b = MakeBuilder();
+  bool ready = true;
+  std::string error;
+  ASSERT_TRUE(b.CheckGameUpdate(ready, error)) << error;  // no clone yet
+  EXPECT_FALSE(ready);
+  EXPECT_EQ(error, "");
+
+  ASSERT_TRUE(b.FetchSource(error)) << error;
+  ASSERT_TRUE(b.CheckGameUpdate(ready, error)) << error;
+  EXPECT_FALSE(ready);
+
+  const fs::path repo = scratch / "repos" / "game";
+  WriteFile(repo / "game.cpp", "extern \"C\" int GameMain() { return 1; }\n");
+  Git({"commit", "-q", "-a", "-m", "a change"}, repo);
+  ASSERT_TRUE(b.CheckGameUpdate(ready, error)) << error;
+  EXPECT_TRUE(ready);
+
+  fs::remove_all(repo);
+  EXPECT_FALSE(b.CheckGameUpdate(ready, error));
+  EXPECT_FALSE(ready);
+  // git's own sentence, naming its first argument.
+  EXPECT_TRUE(std::regex_match(error, std::regex("git -C failed \\([0-9]+\\), see launcher.log")))
+      << error;
+}
+
+}  // namespace
+}  // namespace launcher::test
