@@ -22,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/game_copy.h"
@@ -150,6 +151,25 @@ class Builder {
   // them by the tool's kind, writes the stamp and removes the downloads. False with one
   // sentence in `err`; the downloads then stay for the next attempt.
   bool InstallTool(const Tool& tool, std::string& err);
+
+  // --- The player's music as the game's custom soundtracks (defined in src/music) ---
+
+  // The folder of the last successful import (launcher.json's "music"); empty when none.
+  std::filesystem::path SavedMusicFolder() const;
+  // Where the game looks for custom soundtracks: play/hdd/E/TDATA/FFFE0000/MUSIC. It holds
+  // "ST.DB", the manifest "launcher-music.json", a folder of song files per soundtrack and,
+  // while an import runs, ".staging".
+  std::filesystem::path SoundtrackFolder() const;
+  // Worker thread. Converts every song of `folder` to WMA (keeping the songs that did not change
+  // since the last import), writes ST.DB and the manifest and records the folder. On success
+  // `summary` tells what was made; on failure `error` holds one sentence ("cancelled" after a
+  // stop, which puts back every song the import had moved).
+  bool ImportMusic(const std::filesystem::path& folder, std::string& summary, std::string& error);
+  // Undoes a stopped import: each (staged, original) song file goes back to where it came from
+  // and the staging folder goes. Sets `error` to "cancelled" and returns false.
+  bool RollBackMusic(
+      const std::vector<std::pair<std::filesystem::path, std::filesystem::path>>& moved,
+      const std::filesystem::path& staging, std::string& error);
 
   // --- The build environment and the game's source (worker thread) ---
 

@@ -1,0 +1,166 @@
+// The music import where programs carry a suffix (Windows): the converters are the toolchain's
+// "ffmpeg" tool, installed from a server of the test's own. A stand-in plays ffprobe and ffmpeg
+// and takes only the command lines the import is meant to give. On other systems the Platform
+// claims the ".exe" suffix, so that the same road is taken.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "builder/builder_fixture.h"
+#include "catalogue/builtin_texts.h"
+#include "music/soundtrack_db.h"
+#include "platform/sha.h"
+#include "support/file_tree.h"
+#include "support/http_server.h"
+#include "support/scratch.h"
+#include "support/zip_writer.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+
+class SuffixPlatform : public TestPlatform {
+ public:
+  std::string ExeSuffix() override { return ".exe"; }
+};
+
+std::string Sha256Of(const std::string& bytes) {
+  Sha256 sha;
+  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return sha.FinalHex();
+}
+
+uint32_t U32At(const std::string& bytes, std::size_t offset) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | uint8_t(bytes.at(offset + i));
+  return value;
+}
+
+class MusicToolchain : public BuilderTest {
+ protected:
+  void SetUp() override {
+    game.toolchain = server.Url("/toolchain.json");
+    builder = std::make_unique<Builder>(game, root, http.get(), &suffix_platform);
+    builder->log_callback = [this](const std::string& line) { log.push_back(line); };
+  }
+
+  // Serves the stand-in converter as the "ffmpeg" tool: a zip with bin/ffmpeg.exe and
+  // bin/ffprobe.exe.
+  void ServeFfmpegTool() {
+    const std::string program = ReadFile(TestProgram("fake_ffmpeg"));
+    ASSERT_FALSE(program.empty());
+    WriteZip(scratch / "ffmpeg.zip", {{"bin/ffmpeg.exe", program, false, true, 0755},
+                                      {"bin/ffprobe.exe", program, false, true, 0755}});
+    const std::string zip = ReadFile(scratch / "ffmpeg.zip");
+    server.Serve("/ffmpeg.zip", zip);
+    server.Serve("/toolchain.json",
+                 R"({"tools": [{"id": "ffmpeg", "title": "FFmpeg", "url": ")" +
+                     server.Url("/ffmpeg.zip") + R"(", "sha256": ")" + Sha256Of(zip) +
+                     R"(", "size": )" + std::to_string(zip.size()) + "}]}");
+  }
+
+  bool Import(std::string& summary) {
+    error.clear();
+    log.clear();
+    return builder->ImportMusic(music, summary, error);
+  }
+
+  SuffixPlatform suffix_platform;
+  HttpServer server;
+  fs::path music = scratch / "Music";
+  std::string error;
+};
+
+TEST_F(MusicToolchain, ConvertsWithTheInstalledTool) {
+  ServeFfmpegTool();
+  WriteFile(music / "Live" / "a.mp3", "duration=61.25\nTAG:TITLE=Opening\nTAG:Artist=The Band\n");
+  WriteFile(music / "Live" / "b.flac", "duration=2.0009\n");
+  WriteFile(music / "Live" / "c.ogg", "fail Invalid data found when processing input\n");
+  WriteFile(music / "Broken" / "d.wav", "fail moov atom not found\n");
+
+  std::string summary;
+  ASSERT_TRUE(Import(summary)) << error;
+  EXPECT_EQ(summary, "2 songs in 1 soundtracks (2 could not be converted: see launcher.log)");
+  EXPECT_TRUE(fs::exists(root / "tools" / "ffmpeg" / "bin" / "ffprobe.exe"));
+  EXPECT_TRUE(Logged("music: " + PathToUtf8(music / "Broken" / "d.wav") +
+                     " could not be converted: moov atom not found"));
+  EXPECT_TRUE(Logged("music: " + PathToUtf8(music / "Live" / "c.ogg") +
+                     " could not be converted: Invalid data found when processing input"));
+
+  // "Broken" lost its only song, so "Live" is soundtrack 1.
+  const fs::path soundtracks = builder->SoundtrackFolder();
+  const std::map<std::string, std::string> files = FilesUnder(soundtracks);
+  EXPECT_EQ(WithoutCr(files.at("0001/00010000.WMA")), "WMA of duration=61.25\nTAG:TITLE=Opening\nTAG:Artist=The Band\n");
+  EXPECT_EQ(WithoutCr(files.at("0001/00010001.WMA")), "WMA of duration=2.0009\n");
+  EXPECT_EQ(files.size(), 4u);  // two songs, ST.DB and the manifest
+
+  const std::string db = files.at("ST.DB");
+  EXPECT_EQ(U32At(db, 4), 1u);
+  EXPECT_EQ(U32At(db, 512 + 8), 2u);
+  EXPECT_EQ(U32At(db, 512 + 348), 61250u + 2000u);
+  EXPECT_EQ(U32At(db, kDbBlocksOffset + 40), 61250u);
+  EXPECT_EQ(U32At(db, kDbBlocksOffset + 44), 2000u);
+
+  // Installed once: the second import neither downloads nor converts.
+  ASSERT_EQ(server.Count("/ffmpeg.zip"), 1);
+  ASSERT_TRUE(Import(summary)) << error;
+  EXPECT_EQ(server.Count("/ffmpeg.zip"), 1);
+  EXPECT_EQ(FilesUnder(soundtracks), files);
+  EXPECT_TRUE(Logged("music: 2 songs in 1 soundtracks (2 could not be converted: see launcher.log), "
+                     "0 converted, 2 kept from last time, from " +
+                     PathToUtf8(music)));
+}
+
+TEST_F(MusicToolchain, TheBuiltInToolchainListsNoFfmpeg) {
+  server.Status("/toolchain.json", 404);
+  builder->builtin_toolchain = std::string(BuiltInToolchainJson());
+  fs::create_directories(music);  // no music at all: the tool is looked for before the scan
+  std::string summary;
+  EXPECT_FALSE(Import(summary));
+  EXPECT_EQ(error, "toolchain.json lists no ffmpeg, which converts the music");
+  EXPECT_FALSE(fs::exists(builder->SoundtrackFolder()));
+}
+
+TEST_F(MusicToolchain, ToolchainErrorsStandAsTheyAre) {
+  server.Status("/toolchain.json", 404);
+  WriteFile(music / "a.mp3", "duration=1\n");
+  std::string summary;
+  EXPECT_FALSE(Import(summary));
+  EXPECT_TRUE(error.starts_with("Could not download the list of build tools: ")) << error;
+
+  server.Serve("/toolchain.json", R"({"tools": [{"id": "ffmpeg", "url": ")" +
+                                      server.Url("/missing.zip") + R"(", "sha256": ")" +
+                                      std::string(64, 'a') + R"("}]})");
+  server.Status("/missing.zip", 404);
+  EXPECT_FALSE(Import(summary));
+  EXPECT_TRUE(error.starts_with("Could not download missing.zip: ")) << error;
+  EXPECT_FALSE(fs::exists(builder->SoundtrackFolder()));
+}
+
+class MusicSettings : public BuilderTest {
+ protected:
+  void SetUp() override { MakeBuilder(); }
+};
+
+TEST_F(MusicSettings, SavedMusicFolderIsTheRecordedText) {
+  EXPECT_EQ(builder->SavedMusicFolder(), fs::path());  // no launcher.json
+  const struct {
+    const char* settings;
+    fs::path folder;
+  } cases[] = {
+      {R"({"music": "/home/me/M\u00fcsic"})", PathFromUtf8("/home/me/M\xC3\xBCsic")},
+      {R"({"music": 3})", fs::path()},
+      {R"({"game": "x"})", fs::path()},
+      {R"(["music"])", fs::path()},
+      {"not json", fs::path()},
+  };
+  for (const auto& c : cases) {
+    WriteFile(root / "launcher.json", c.settings);
+    EXPECT_EQ(builder->SavedMusicFolder(), c.folder) << c.settings;
+  }
+}
+
+}  // namespace
+}  // namespace launcher::test
