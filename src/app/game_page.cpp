@@ -227,10 +227,11 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
   }
   bool pressed = false;
   if (page.in_place) {
-    ImGui::BeginDisabled(!app.game_copy.ok);
     if (!app.game_update_ready) {
       Text("Built and ready.", colour::kGreen);
+      ImGui::BeginDisabled(!app.game_copy.ok);
       pressed = Button("Rebuild", 10 * f);
+      ImGui::EndDisabled();
     } else {
       const std::string& version = app.game.launcher_version;
       WrappedText(IsVersionTag(version)
@@ -238,9 +239,10 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
                             BuiltVersionOrEarlier(app) + ")."
                       : std::string("A new version is available."),
                   colour::kGold);
+      ImGui::BeginDisabled(!app.game_copy.ok);
       pressed = MainButton("Update", 10 * f);
+      ImGui::EndDisabled();
     }
-    ImGui::EndDisabled();
   } else {
     WrappedText(
         "The game is built on this PC from your disc. This downloads about 1.4 GB of build tools "

@@ -42,9 +42,11 @@ void MusicPage(App& app, void* window, ImFont* bold, const std::string& error,
   if (!folder.empty()) {
     ImGui::SameLine();
     if (Button("Update my music")) StartMusicImport(app, folder);
-    Text("After adding or changing songs: only those are converted.", colour::kMuted);
   }
   ImGui::EndDisabled();
+  if (!folder.empty()) {
+    Text("After adding or changing songs: only those are converted.", colour::kMuted);
+  }
 
   if (!busy && app.music_job) {
     std::string summary;
