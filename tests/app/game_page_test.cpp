@@ -48,6 +48,17 @@ class GamePageTest : public PageTest {
     app().builder->package_step = s.step;
   }
 
+  // Draws each case's state in package mode or not, and checks what it expects.
+  template <size_t N>
+  void CheckAll(bool package_mode, const Case (&cases)[N]) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      Apply(package_mode, c.state);
+      Draw(2);
+      Check(c.expect);
+    }
+  }
+
   void Check(const Expect& e) {
     for (const std::string& text : e.shown) EXPECT_TRUE(Shows(text)) << "missing: " << text;
     for (const std::string& text : e.hidden) EXPECT_FALSE(Shows(text)) << "shown: " << text;
@@ -97,12 +108,7 @@ TEST_F(GamePageTest, PackageModeStates) {
         {},
         {"Choose a disc image...", "Choose a folder...", "Play"}}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Apply(true, c.state);
-    Draw(2);
-    Check(c.expect);
-  }
+  CheckAll(true, cases);
 }
 
 TEST_F(GamePageTest, StepRowsShowDoneCurrentAndToDo) {
@@ -158,12 +164,7 @@ TEST_F(GamePageTest, BuildModeStates) {
         {},
         {"Play"}}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Apply(false, c.state);
-    Draw(2);
-    Check(c.expect);
-  }
+  CheckAll(false, cases);
 }
 
 TEST_F(GamePageTest, BuildNeedsTheTermsAndAShortPath) {

@@ -18,18 +18,14 @@
 #include "app/theme.h"
 #include "app/ui_probe.h"
 #include "builder/builder.h"
+#include "builder/builder_fixture.h"
 #include "catalogue/game_description.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
 
 inline GameDescription PageGame(bool package_mode, bool music) {
-  GameDescription game;
-  game.title = "Halvorn";
-  game.short_name = "Halvorn";
-  game.exe = "Halvorn";
-  game.xbe = "default.xbe";
-  game.launcher_version = "v1.0";
+  GameDescription game = TestGame();
   if (package_mode) game.package = "Halvorn-windows.zip";
   game.music = music;
   return game;
