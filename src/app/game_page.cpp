@@ -196,7 +196,9 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
   }
   if (!page.in_place || update_ready) {
     FreeSpaceLine(app);
-    ImGui::BeginDisabled(!app.game_copy.ok);
+    // Also while the music import runs: a press then would clear the flags for a job that
+    // the runner drops.
+    ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
     const bool update = page.in_place || old_way;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
       app.game_update_ready = false;

@@ -15,7 +15,8 @@ struct State {
   bool in_place = false;   // the game is in the play folder
   bool old_way = false;    // ...built from source, without the package's library
   bool update_ready = false;
-  bool busy = false;       // a job of the Game or Manage page runs
+  bool busy = false;       // a job runs
+  bool music_job = false;  // ...and it is the music import
   int step = 0;            // the package install's step
   std::string built = "";  // the version launcher.json records as built
   std::string version = "v1.0";  // the launcher's own
@@ -45,6 +46,7 @@ class GamePageTest : public PageTest {
     if (!s.built.empty()) RecordBuilt(s.built);
     app().game_update_ready = s.update_ready;
     app().busy = s.busy;
+    app().music_job = s.music_job;
     app().builder->package_step = s.step;
   }
 
@@ -107,6 +109,9 @@ TEST_F(GamePageTest, PackageModeStates) {
         {"Get the game ready"},
         {},
         {"Choose a disc image...", "Choose a folder...", "Play"}}},
+      {"music import running",
+       {.copy = true, .busy = true, .music_job = true},
+       {{"Free on this drive: *"}, {"You can stop at any time:*"}, {}, {"Get the game ready", "Play"}}},
   };
   CheckAll(true, cases);
 }
