@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +55,30 @@ void WatchInput(GLFWwindow* window) {
   glfwSetFramebufferSizeCallback(window, [](GLFWwindow*, int, int) { NoteInput(); });
   glfwSetWindowRefreshCallback(window, [](GLFWwindow*) { NoteInput(); });
 }
+
+// scripts/bench-app.sh sets LAUNCHER_FRAME_TRACE to a file: the wall-clock time of every
+// presented frame, in nanoseconds since the epoch, is appended to it, one line each.
+class FrameTrace {
+ public:
+  FrameTrace() {
+    const char* path = std::getenv("LAUNCHER_FRAME_TRACE");
+    if (path != nullptr && *path != '\0') file_ = std::fopen(path, "a");
+  }
+  ~FrameTrace() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  void Presented() {
+    if (file_ == nullptr) return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::fprintf(file_, "%lld\n", static_cast<long long>(
+                                       std::chrono::duration_cast<std::chrono::nanoseconds>(now)
+                                           .count()));
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
 
 void ShowError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
@@ -130,6 +155,7 @@ int Run(int argc, char** argv) {
   play_window.hide = [window] { glfwHideWindow(window); };
   play_window.pump = [] { glfwPollEvents(); };
 
+  FrameTrace trace;
   auto next_frame = std::chrono::steady_clock::now();
   while (!glfwWindowShouldClose(window)) {
     if (Moving(app)) {
@@ -156,6 +182,7 @@ int Run(int argc, char** argv) {
     glClear(GL_COLOR_BUFFER_BIT);
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
     glfwSwapBuffers(window);
+    trace.Presented();
 
     if (app.restart_pending && !app.busy && HandOverToNewLauncher(app, self)) {
       break;
