@@ -4,7 +4,9 @@
 # colours on a screenshot, and the start-up lines of launcher.log; on Linux also that Shift held
 # at start keeps the launcher open when "--play" asks to play.
 #   program_check.sh linux|windows PROGRAM SCREENSHOT_DIR
-# The screenshots stay in SCREENSHOT_DIR. No request leaves the machine: the proxy variables
+# The screenshots stay in SCREENSHOT_DIR. The Windows program runs in a Wine prefix of its own
+# beside it (made at the first run), whose server starts inside the virtual X server: a server
+# started without a display would give the program's windows no X window. No request leaves the machine: the proxy variables
 # point at a closed local port, so the start-up check fails at once and says so in the log.
 set -euo pipefail
 
@@ -40,6 +42,9 @@ if [[ "${1:-}" == --inside ]]; then
     fail "no window titled \"$title\""
   }
 
+  if [[ "$platform" == windows && ! -f "$WINEPREFIX/system.reg" ]]; then
+    wineboot -i </dev/null >/dev/null 2>&1
+  fi
   start
   wait_for_window
   wait_for_log "update check: "
@@ -81,6 +86,7 @@ fi
 
 platform=$1 program=$2 shots=$3
 mkdir -p "$shots"
+shots=$(cd "$shots" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 folder="$work/Games"
@@ -88,5 +94,9 @@ mkdir -p "$folder"
 cp "$program" "$folder/"
 export http_proxy=http://127.0.0.1:9 https_proxy=http://127.0.0.1:9
 export HTTP_PROXY=$http_proxy HTTPS_PROXY=$https_proxy
+if [[ "$platform" == windows ]]; then
+  export WINEPREFIX="$shots/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  trap 'wineserver -k </dev/null >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+fi
 xvfb-run -a -s '-screen 0 1280x800x24' \
   bash "${BASH_SOURCE[0]}" --inside "$platform" "$folder" "$(basename "$program")" "$shots"
