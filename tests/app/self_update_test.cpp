@@ -5,7 +5,6 @@
 
 #include "app/self_update.h"
 #include "app_fixture.h"
-#include "platform/sha.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 
@@ -13,12 +12,6 @@ namespace launcher::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256 sha;
-  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return sha.FinalHex();
-}
 
 class SelfUpdateTest : public AppTest {
  protected:
