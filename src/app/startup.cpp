@@ -2,8 +2,11 @@
 
 #include <system_error>
 
+#include <imgui.h>
+
 #include "app/play_at_start.h"
 #include "app/self_update.h"
+#include "app/theme.h"
 #include "catalogue/builtin_texts.h"
 
 namespace launcher {
@@ -45,6 +48,21 @@ bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string
   app.tools_size = app.builder->ToolsSize();
   app.StartJob(StartupCheckJob(app), "");
   return true;
+}
+
+ImFont* CreateInterface(float scale) {
+  IMGUI_CHECKVERSION();
+  ImGui::CreateContext();
+  ImGui::GetIO().IniFilename = nullptr;
+  SetupStyle(scale);
+  return LoadFonts(SystemFontsFolder(), scale);
+}
+
+bool LeaveAfterFrame(App& app, const fs::path& self, const PlayAtStartWindow& window) {
+  if (app.restart_pending && !app.busy && HandOverToNewLauncher(app, self)) {
+    return true;
+  }
+  return app.play_pending && PlayAtStartTurn(app, window);
 }
 
 void StopLauncher(App& app) {

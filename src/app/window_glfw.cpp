@@ -23,7 +23,6 @@
 #include "app/play_at_start.h"
 #include "app/self_update.h"
 #include "app/startup.h"
-#include "app/theme.h"
 
 namespace launcher {
 namespace {
@@ -141,11 +140,7 @@ int Run(int argc, char** argv) {
   glfwSwapInterval(1);
   glfwShowWindow(window);
 
-  IMGUI_CHECKVERSION();
-  ImGui::CreateContext();
-  ImGui::GetIO().IniFilename = nullptr;
-  SetupStyle(scale);
-  ImFont* bold = LoadFonts(SystemFontsFolder(), scale);
+  ImFont* bold = CreateInterface(scale);
   WatchInput(window);
   ImGui_ImplGlfw_InitForOpenGL(window, true);
   ImGui_ImplOpenGL3_Init("#version 150");
@@ -184,10 +179,7 @@ int Run(int argc, char** argv) {
     glfwSwapBuffers(window);
     trace.Presented();
 
-    if (app.restart_pending && !app.busy && HandOverToNewLauncher(app, self)) {
-      break;
-    }
-    if (app.play_pending && PlayAtStartTurn(app, play_window)) {
+    if (LeaveAfterFrame(app, self, play_window)) {
       break;
     }
     if (!app.busy && !glfwGetWindowAttrib(window, GLFW_VISIBLE)) {

@@ -22,7 +22,6 @@
 #include "app/play_at_start.h"
 #include "app/self_update.h"
 #include "app/startup.h"
-#include "app/theme.h"
 #include "platform/platform.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND window, UINT message,
@@ -208,11 +207,7 @@ int Run(HINSTANCE instance) {
   ShowWindow(window, SW_SHOWDEFAULT);
   UpdateWindow(window);
 
-  IMGUI_CHECKVERSION();
-  ImGui::CreateContext();
-  ImGui::GetIO().IniFilename = nullptr;
-  SetupStyle(scale);
-  ImFont* bold = LoadFonts(SystemFontsFolder(), scale);
+  ImFont* bold = CreateInterface(scale);
   ImGui_ImplWin32_Init(window);
   ImGui_ImplDX11_Init(d3d.device, d3d.context);
 
@@ -236,10 +231,7 @@ int Run(HINSTANCE instance) {
     ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
     d3d.swap_chain->Present(1, 0);
 
-    if (app.restart_pending && !app.busy && HandOverToNewLauncher(app, self)) {
-      break;
-    }
-    if (app.play_pending && PlayAtStartTurn(app, play_window)) {
+    if (LeaveAfterFrame(app, self, play_window)) {
       break;
     }
     if (!app.busy && !IsWindowVisible(window)) {
