@@ -103,9 +103,14 @@ float PlaceWindow(GLFWwindow* window) {
   return scale;
 }
 
-// Whether something on screen may move without input: the frame loop then keeps drawing.
+// Whether something on screen may move without input: the frame loop then keeps drawing. A job
+// owes a few frames after it ends too, so that its outcome shows at once.
 bool Moving(const App& app) {
-  return app.busy || app.play_pending || app.restart_pending || g_frames_owed > 0;
+  if (app.busy || app.play_pending || app.restart_pending) {
+    g_frames_owed = kFramesAfterInput;
+    return true;
+  }
+  return g_frames_owed > 0;
 }
 
 int Run(int argc, char** argv) {
