@@ -21,15 +21,8 @@ mkdir -p "$cache"
 
 # --- the payload and its archives, made once ---------------------------------------------
 if [[ ! -f "$cache/payload.stamp" ]]; then
-  echo "bench: copying the payload into $cache/payload"
-  rm -rf "$cache/payload"
-  mkdir -p "$cache/payload"
-  for dir in /usr/lib/llvm-14 /usr/lib/python3.11 /usr/lib/python3; do
-    [[ -d "$dir" ]] && cp -a "$dir" "$cache/payload/"
-  done
-  find "$cache/payload" -type l -delete
-  touch "$cache/payload.stamp"
-  rm -f "$cache"/*.tar.xz "$cache"/*.zip
+  launcher_bench_payload "$cache/payload" /usr/lib/llvm-14 /usr/lib/python3.11 /usr/lib/python3
+  rm -f "$cache"/one-block.tar.xz "$cache"/many-block.tar.xz "$cache"/files.zip
 fi
 make_archive() { # name command...
   local name=$1; shift

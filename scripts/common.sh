@@ -74,3 +74,18 @@ launcher_check_imports() { # build-dir
   done < <(find "$1" -name wineprefix -prune -o -name '*.exe' -type f -print0)
   return $bad
 }
+
+# A benchmark payload of real files, copied once: the named folders (those that exist) into
+# DEST, symbolic links dropped so that every unpacker writes the same bytes, then DEST.stamp.
+launcher_bench_payload() { # dest source-folder...
+  local dest=$1 dir; shift
+  [[ -f "$dest.stamp" ]] && return 0
+  echo "bench: copying the payload into $dest"
+  rm -rf "$dest"
+  mkdir -p "$dest"
+  for dir in "$@"; do
+    [[ -d "$dir" ]] && cp -a "$dir" "$dest/"
+  done
+  find "$dest" -type l -delete
+  touch "$dest.stamp"
+}

@@ -1,6 +1,5 @@
 // Configuring and compiling the game's source with CMake and Ninja, and installing what they
 // built into the play folder.
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -9,40 +8,12 @@
 #include "builder/builder.h"
 #include "builder/file_ops.h"
 #include "builder/install_names.h"
+#include "builder/leading_number.h"
 #include "catalogue/ascii.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
 namespace {
-
-// The longest decimal number ("12", "-3", "2.9", "+.5") at the start of `text` after leading
-// white space; 0 when there is none. False when the number does not fit a double.
-bool LeadingNumber(std::string_view text, double& value) {
-  size_t at = 0;
-  while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-  const size_t start = at;
-  auto digits = [&] {
-    const size_t from = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
-    return at - from;
-  };
-  size_t count = digits();
-  if (at < text.size() && text[at] == '.') {
-    ++at;
-    const size_t fraction = digits();
-    if (count + fraction == 0) --at;  // a lone "." is no number
-    count += fraction;
-  }
-  value = 0;
-  if (count == 0) return true;
-  const auto [end, ec] =
-      std::from_chars(text.data() + start, text.data() + at, value, std::chars_format::fixed);
-  if (ec != std::errc() || end != text.data() + at || !std::isfinite(value)) return false;
-  if (negative) value = -value;
-  return true;
-}
 
 // A step count as the player reads it: the number truncated to a whole one.
 std::string WholeText(double value) {
@@ -67,10 +38,10 @@ bool ParseBuildStep(const std::string& line, double& done, double& total) {
   const size_t slash = line.find('/');
   const size_t bracket = line.find(']');
   if (slash == std::string::npos || bracket == std::string::npos || slash > bracket) return false;
-  if (!LeadingNumber(std::string_view(line).substr(slash + 1), total) || !(total > 0)) {
+  if (!ReadLeadingNumber(std::string_view(line).substr(slash + 1), total) || !(total > 0)) {
     return false;
   }
-  return LeadingNumber(std::string_view(line).substr(1), done);
+  return ReadLeadingNumber(std::string_view(line).substr(1), done);
 }
 
 bool Builder::Compile(std::string& err) {

@@ -112,6 +112,8 @@ bool Builder::FetchSource(std::string& err) {
     std::string ignored;
     RemoveTree(source, ignored);  // an interrupted first clone; the clone reports what remains
     if (Git({"clone", "--progress", "--branch", revision, game.repo, s}, nullptr, err) != 0) {
+      // A clone ended by a stop leaves a .git that no fetch can use; cloning again works.
+      RemoveTree(source, ignored);
       return false;
     }
   } else if (tag) {

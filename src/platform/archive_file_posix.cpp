@@ -12,9 +12,18 @@ OutputFile::~OutputFile() { Close(); }
 
 bool OutputFile::is_open() const { return handle_ != -1; }
 
+bool RemoveLink(const std::filesystem::path& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
 bool OutputFile::Open(const std::filesystem::path& path, bool executable) {
   Close();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // O_NOFOLLOW refuses a link at the path itself (ELOOP): it goes, and the open is tried again.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  int fd = ::open(path.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == ELOOP && RemoveLink(path)) fd = ::open(path.c_str(), kFlags, 0666);
   if (fd < 0) return false;
   handle_ = fd;
   if (executable) {

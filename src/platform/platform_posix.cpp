@@ -1,6 +1,6 @@
-// Platform on POSIX systems: the child process runner with process groups, msiextract for
-// Windows Installer packages, a directory symbolic link for the folder link, link(2), and a
-// detached child in its own session for the game.
+// Platform on POSIX systems: the child process runner with a reaper per run, msiextract (checked
+// against msiinfo's File table) for Windows Installer packages, a directory symbolic link for
+// the folder link, link(2), and a detached child in its own session for the game.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <system_error>
 
 #include "platform/archive_file.h"
+#include "platform/msi_file_table.h"
 #include "platform/platform.h"
 #include "platform/platform_detail.h"
 #include "platform/process_posix.h"
@@ -43,6 +45,33 @@ void WriteChildError(int fd) {
   (void)ignored;
 }
 
+// The long names of the files in the package's File table, read with msitools' msiinfo; false
+// when the table cannot be read.
+bool ReadMsiFileNames(const fs::path& package, std::vector<std::string>& names) {
+  std::vector<std::string> lines;
+  const int code = RunProcess({"msiinfo", "export", package.string(), "File"}, {}, {},
+                              [&](const std::string& line) { lines.push_back(line); }, nullptr);
+  return code == 0 && ParseMsiFileTable(lines, names);
+}
+
+// Whether a file of each name in the File table was written (as many of a name as the table
+// has); the log names every file that is missing.
+bool AllFilesWritten(const fs::path& package, std::map<std::string, int> written,
+                     std::ofstream& log) {
+  std::vector<std::string> names;
+  if (!ReadMsiFileNames(package, names)) {
+    log << "msiinfo cannot read the package's File table\n";
+    return false;
+  }
+  bool all = true;
+  for (const std::string& name : names) {
+    if (written[name]-- > 0) continue;
+    log << "msiextract did not write " << name << "\n";
+    all = false;
+  }
+  return all;
+}
+
 class PosixPlatform : public Platform {
  public:
   int Run(const std::vector<std::string>& args, const fs::path& cwd,
@@ -52,8 +81,9 @@ class PosixPlatform : public Platform {
   }
 
   // msiextract writes every file it unpacks as a path below the target, one per line, and exits
-  // 0 for a package that does not exist or holds nothing it can read; so a package counts as
-  // unpacked only when it exists and at least one of the named files is there.
+  // 0 for a package that does not exist, and for one whose cabinet lacks files (it writes the
+  // rest). So a package counts as unpacked only when every file of its File table, read with
+  // msiinfo, was written.
   bool ExtractMsi(const fs::path& msi, const fs::path& target, std::string& error) override {
     std::error_code ec;
     const fs::path package = fs::absolute(msi, ec);
@@ -61,18 +91,22 @@ class PosixPlatform : public Platform {
     const fs::path log_path = MsiLogPath(package, folder);
     fs::create_directories(log_path.parent_path(), ec);
     std::ofstream log(log_path, std::ios::binary | std::ios::trunc);
-    int extracted = 0;
+    std::map<std::string, int> written;  // file name -> how many were written
     const int code = RunProcess(
         {"msiextract", "-C", folder.string(), package.string()}, package.parent_path(), {},
         [&](const std::string& line) {
           log << line << '\n';
-          if (fs::is_regular_file(folder / line, ec)) ++extracted;
+          if (fs::is_regular_file(folder / line, ec)) ++written[line.substr(line.rfind('/') + 1)];
         },
         nullptr);
-    if (code == 0 && extracted > 0) return true;
     if (code == 0) {
-      log << (fs::is_regular_file(package, ec) ? "msiextract unpacked no file\n"
-                                               : "the package does not exist\n");
+      if (!fs::is_regular_file(package, ec)) {
+        log << "the package does not exist\n";
+      } else if (written.empty()) {
+        log << "msiextract unpacked no file\n";
+      } else if (AllFilesWritten(package, written, log)) {
+        return true;
+      }
     }
     error = MsiExtractError(package, "msiextract", code, log_path);
     return false;

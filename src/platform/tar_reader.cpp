@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <system_error>
-#include <vector>
 
 #include "platform/platform.h"
-#include "platform/tar_xz.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -72,38 +71,31 @@ std::string UpToNul(const std::string& text) { return text.substr(0, text.find('
 // The key of the written-names table: "./bin/x" and "bin//x" name the same file as "bin/x".
 std::string NameKey(const std::string& name) { return NormalizeSlashPath(name); }
 
-}  // namespace
-
-std::string NormalizeSlashPath(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
+// A pax "size" value: decimal digits that fit 64 bits, else the record is left out.
+bool ReadPaxSize(const std::string& text, uint64_t& size) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
   }
-  std::string result;
-  for (const std::string& part : parts) {
-    if (!result.empty()) result += '/';
-    result += part;
-  }
-  return result;
+  size = value;
+  return true;
 }
+
+}  // namespace
 
 TarReader::TarReader(const fs::path& dest, const NameMapper& mapper) {
   state_.dest = dest;
   state_.mapper = mapper;
+  state_.folders = ArchiveFolders(dest);
 }
 
 bool TarReader::Feed(const uint8_t* data, size_t size, std::string& error) {
   TarState& s = state_;
-  while (size > 0) {
+  while (size > 0 && !s.ended) {
     if (s.in_data) {
       const size_t take = static_cast<size_t>(std::min<uint64_t>(size, s.data_left));
       if (!TakeData(data, take, error)) return false;
@@ -158,9 +150,15 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
 bool TarReader::StartEntry(std::string& error) {
   TarState& s = state_;
   const uint8_t* h = s.header;
-  if (AllZero(h)) return true;  // end-of-archive blocks and record padding
+  // Two zero blocks in a row end the archive; what follows them (record padding, or an index
+  // that some writers append) is no entry. A lone zero block is passed over.
+  if (AllZero(h)) {
+    s.ended = ++s.zero_blocks >= 2;
+    return true;
+  }
+  s.zero_blocks = 0;
 
-  const uint64_t size = ReadSize(h);
+  uint64_t size = ReadSize(h);
   s.type = static_cast<char>(h[kTypeAt]);
   std::string name = Field(h, kNameAt, kNameSize);
   if (std::memcmp(h + kMagicAt, "ustar", 5) == 0) {
@@ -176,6 +174,8 @@ bool TarReader::StartEntry(std::string& error) {
     if (!s.long_name.empty()) name = std::move(s.long_name);
     if (!s.pax_path.empty()) name = std::move(s.pax_path);  // a pax path wins over a long name
     if (!s.link_name.empty()) link = std::move(s.link_name);
+    if (s.has_pax_size) size = s.pax_size;  // sizes beyond the header field's reach
+    s.has_pax_size = false;
     s.long_name.clear();
     s.pax_path.clear();
     s.link_name.clear();
@@ -212,7 +212,7 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
     return false;
   }
   s.file_path = ArchiveDestPath(s.dest, mapped);
-  MakeParentFolder(s.file_path);
+  s.folders.MakeParents(mapped);
   if (!s.file.Open(s.file_path, executable)) {
     error = "cannot write " + PathToUtf8(s.file_path);
     return false;
@@ -234,7 +234,8 @@ void TarReader::CopyLink(const std::string& name, const std::string& target) {
   if (found == s.written.end()) return;
   const fs::path source = ArchiveDestPath(s.dest, found->second);
   const fs::path out = ArchiveDestPath(s.dest, mapped);
-  MakeParentFolder(out);
+  s.folders.MakeParents(mapped);
+  RemoveLink(out);  // a link already there is replaced, never written through
   std::error_code ec;
   fs::copy_file(source, out, fs::copy_options::overwrite_existing, ec);
   if (!ec) s.written[NameKey(name)] = mapped;
@@ -252,7 +253,9 @@ bool TarReader::FinishEntry(std::string& error) {
   return true;
 }
 
-// Records of the form "<length> <key>=<value>\n"; "path" and "linkpath" are used.
+// Records of the form "<length> <key>=<value>\n". "path", "linkpath" and "size" are used: the
+// size is the one record that moves the next entry's data, so it is honoured; the others (times,
+// owners, sparse maps) leave the stream's layout as the header has it.
 void TarReader::ApplyPax() {
   TarState& s = state_;
   const std::string& text = s.meta;
@@ -273,6 +276,12 @@ void TarReader::ApplyPax() {
       s.pax_path = body.substr(5);
     } else if (body.compare(0, 9, "linkpath=") == 0) {
       s.link_name = body.substr(9);
+    } else if (body.compare(0, 5, "size=") == 0) {
+      uint64_t size = 0;
+      if (ReadPaxSize(body.substr(5), size)) {
+        s.pax_size = size;
+        s.has_pax_size = true;
+      }
     }
     start = end;
   }
@@ -286,17 +295,6 @@ bool TarReader::Close(std::string& error) {
     return false;
   }
   return true;
-}
-
-// Folders are made only as the parents of written files; a failure shows when the file is
-// opened or copied.
-void TarReader::MakeParentFolder(const fs::path& path) {
-  TarState& s = state_;
-  fs::path folder = path.parent_path();
-  if (folder == s.last_folder) return;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!ec) s.last_folder = std::move(folder);
 }
 
 }  // namespace launcher

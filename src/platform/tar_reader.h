@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "platform/archive_file.h"
-#include "platform/zip.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 
@@ -35,7 +35,10 @@ struct TarState {
 
   OutputFile file;           // at most one output file is open
   std::filesystem::path file_path;
-  std::filesystem::path last_folder;  // the last parent folder made, to skip making it again
+  ArchiveFolders folders;    // makes the parent folders of what is written
+
+  int zero_blocks = 0;       // zero blocks in a row; two end the archive
+  bool ended = false;        // the end marker was read: the rest of the stream is not tar data
 
   std::string meta;          // the data of the current 'L', 'K' or 'x' entry
 
@@ -43,6 +46,8 @@ struct TarState {
   std::string long_name;     // from 'L'
   std::string pax_path;      // from a pax "path" record
   std::string link_name;     // from 'K' or a pax "linkpath" record
+  bool has_pax_size = false; // a pax "size" record: the data length, in place of the header's
+  uint64_t pax_size = 0;
 
   // Entry name in the archive (normalised, see NormalizeSlashPath) -> the mapped name it was
   // written under, for the files written so far in this stream.
@@ -53,13 +58,17 @@ class TarReader {
  public:
   TarReader(const std::filesystem::path& dest, const NameMapper& mapper);
 
-  // Handles the next piece of the stream; false with one sentence in `error` when the unpack
-  // must stop ("unsafe path in the archive: <name>", "cannot write <path>").
+  // Handles the next piece of the stream (nothing after the end marker, two zero blocks, which
+  // some writers follow with an index of their own); false with one sentence in `error` when the
+  // unpack must stop ("unsafe path in the archive: <name>", "cannot write <path>").
   bool Feed(const uint8_t* data, size_t size, std::string& error);
 
   // Closes the file being written, where the stream ended inside an entry; false with
   // "cannot write <path>" when the system reports a failure.
   bool Close(std::string& error);
+
+  // Whether the end marker has been read.
+  bool ended() const { return state_.ended; }
 
  private:
   bool TakeData(const uint8_t* data, size_t size, std::string& error);
@@ -68,7 +77,6 @@ class TarReader {
   void CopyLink(const std::string& name, const std::string& target);
   bool FinishEntry(std::string& error);
   void ApplyPax();
-  void MakeParentFolder(const std::filesystem::path& path);
 
   TarState state_;
 };

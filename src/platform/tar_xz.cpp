@@ -26,7 +26,7 @@ namespace {
 constexpr size_t kInputSize = 1 << 20;   // compressed bytes per read
 constexpr size_t kOutputSize = 4 << 20;  // decoded bytes per decoder call
 
-// Decoded chunks in flight between the decoder and the tar reader's thread.
+// Decoded pieces in flight between the decoder's thread and the caller's.
 constexpr size_t kOutputBuffers = 3;
 
 // The largest dictionary a stream may ask for. liblzma limits the decoder's whole memory, so
@@ -61,6 +61,7 @@ class XzDecoder {
     lzma_mt options;
     std::memset(&options, 0, sizeof options);
     options.threads = std::max(1u, std::thread::hardware_concurrency());
+    options.flags = LZMA_CONCATENATED;
     options.timeout = 0;
     options.memlimit_stop = kDictionaryLimit + kDecoderAllowance;
     const uint64_t quarter = lzma_physmem() / 4;
@@ -75,16 +76,92 @@ class XzDecoder {
   lzma_stream stream_ = LZMA_STREAM_INIT;
 };
 
-// Runs the tar reader on a thread of its own, so that files are written while the decoder
-// works on the next chunk. Chunks reach the reader whole and in order; once it fails it takes
-// no more, and the driver stops before its next decoder call. Without a thread (one could not
-// be started) each chunk is read at once on the calling thread.
-class ChunkPipeline {
+// One decoder call's worth of the archive: the read that came before the call, if any, and the
+// bytes the call decoded.
+struct Piece {
+  bool read = false;      // the archive was read before this call
+  uint64_t done = 0;      // compressed bytes read so far
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  bool last = false;      // the decoder's last call: the end of the xz input, or a failure
+};
+
+// Reads the archive and runs the decoder, one call per Step. Every stream of the file is
+// decoded, one after the other, with the padding between them, as xz itself reads them.
+class XzSource {
  public:
-  explicit ChunkPipeline(TarReader& reader) : reader_(reader) {}
-  ~ChunkPipeline() { Finish(); }
-  ChunkPipeline(const ChunkPipeline&) = delete;
-  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+  XzSource(std::ifstream& in, const fs::path& archive, XzDecoder& decoder, uint8_t* input,
+           const std::atomic<bool>* cancel)
+      : in_(in), archive_(archive), decoder_(decoder), input_(input), cancel_(cancel) {
+    decoder_.stream().next_in = input_;
+    decoder_.stream().avail_in = 0;
+  }
+
+  // Checks the cancel flag, reads the archive when the decoder has used up the last read, and
+  // decodes into `out` (kOutputSize bytes). On the last call, `error` is set unless the input
+  // ended well.
+  void Step(uint8_t* out, Piece& piece) {
+    piece = Piece{};
+    piece.data = out;
+    if (cancel_ != nullptr && cancel_->load()) {
+      error_ = "cancelled";
+      piece.last = true;
+      return;
+    }
+    lzma_stream& stream = decoder_.stream();
+    if (stream.avail_in == 0) {
+      in_.read(reinterpret_cast<char*>(input_), kInputSize);
+      const size_t count = static_cast<size_t>(in_.gcount());
+      done_ += count;
+      input_ended_ = count == 0;
+      stream.next_in = input_;
+      stream.avail_in = count;
+      piece.read = true;
+      piece.done = done_;
+    }
+    stream.next_out = out;
+    stream.avail_out = kOutputSize;
+    const lzma_ret result = lzma_code(&stream, input_ended_ ? LZMA_FINISH : LZMA_RUN);
+    piece.size = kOutputSize - stream.avail_out;
+    if (result == LZMA_OK || result == LZMA_UNSUPPORTED_CHECK) return;
+    piece.last = true;
+    if (result == LZMA_STREAM_END) return;
+    if (result == LZMA_BUF_ERROR && input_ended_) {
+      error_ = "the xz file ends early: " + PathToUtf8(archive_);
+    } else {
+      error_ = "the xz data is damaged (" + std::to_string(ResultNumber(result)) + ") in " +
+               PathToUtf8(archive_);
+    }
+  }
+
+  // After the last step: true when the input ended well, else false with the error.
+  bool Result(std::string& error) const {
+    if (error_.empty()) return true;
+    error = error_;
+    return false;
+  }
+
+ private:
+  std::ifstream& in_;
+  const fs::path& archive_;
+  XzDecoder& decoder_;
+  uint8_t* const input_;
+  const std::atomic<bool>* const cancel_;
+  uint64_t done_ = 0;
+  bool input_ended_ = false;
+  std::string error_;
+};
+
+// Runs the source on a thread of its own, a few pieces ahead of the caller, so that the next
+// data is decoded while the caller's thread writes files (the tar reader, the name mapper and
+// the progress callback stay on the caller's thread). Without a thread (one could not be
+// started) each piece is decoded when the caller asks for it.
+class DecodeAhead {
+ public:
+  explicit DecodeAhead(XzSource& source) : source_(source) {}
+  ~DecodeAhead() { Stop(); }
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
 
   bool Start() {
     for (size_t i = 0; i < kOutputBuffers; ++i) {
@@ -95,142 +172,71 @@ class ChunkPipeline {
     try {
       thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
-      // Read on the calling thread instead.
+      // Decode on the calling thread instead.
     }
     return true;
   }
 
-  // The buffer for the next decoder call; waits while every buffer is with the reader.
-  uint8_t* Buffer() {
-    if (current_ == nullptr) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return !free_.empty(); });
-      current_ = free_.back();
-      free_.pop_back();
-    }
-    return current_;
-  }
-
-  // Hands the first `size` bytes of the current buffer to the reader.
-  void Hand(size_t size) {
-    if (size == 0) return;
-    uint8_t* chunk = current_;
-    current_ = nullptr;
+  // The next piece, in order; the caller hands it back with Release before asking again.
+  void Next(Piece& piece) {
     if (!thread_.joinable()) {
-      Read(chunk, size);
-      free_.push_back(chunk);
+      source_.Step(free_.back(), piece);
       return;
     }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty(); });
+    piece = ready_.front();
+    ready_.pop_front();
+  }
+
+  void Release(const Piece& piece) {
+    if (!thread_.joinable()) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    queued_.push_back({chunk, size});
+    free_.push_back(piece.data);
     changed_.notify_all();
   }
 
-  bool failed() const { return failed_.load(); }
-
-  // Waits until the reader has had every chunk handed to it; false with its error when it
-  // failed on one of them.
-  bool Finish(std::string& error) {
-    Finish();
-    if (!failed_) return true;
-    error = error_;
-    return false;
-  }
-
- private:
-  struct Chunk {
-    uint8_t* data;
-    size_t size;
-  };
-
-  void Finish() {
+  // Ends the decoding early (or waits for its thread after the last piece).
+  void Stop() {
     if (!thread_.joinable()) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      closed_ = true;
+      stopped_ = true;
       changed_.notify_all();
     }
     thread_.join();
   }
 
+ private:
   void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [this] { return !queued_.empty() || closed_; });
-      if (queued_.empty()) return;
-      const Chunk chunk = queued_.front();
-      queued_.pop_front();
-      lock.unlock();
-      Read(chunk.data, chunk.size);
-      lock.lock();
-      free_.push_back(chunk.data);
+      uint8_t* out = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !free_.empty() || stopped_; });
+        if (stopped_) return;
+        out = free_.back();
+        free_.pop_back();
+      }
+      Piece piece;
+      source_.Step(out, piece);
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_.push_back(piece);
       changed_.notify_all();
+      if (piece.last) return;
     }
   }
 
-  void Read(const uint8_t* data, size_t size) {
-    if (failed_) return;
-    if (!reader_.Feed(data, size, error_)) failed_ = true;
-  }
-
-  TarReader& reader_;
+  XzSource& source_;
   std::vector<std::unique_ptr<uint8_t[]>> buffers_;
-  uint8_t* current_ = nullptr;  // the decoder's buffer; touched only by the calling thread
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<uint8_t*> free_;
-  std::deque<Chunk> queued_;
-  bool closed_ = false;
-
-  std::atomic<bool> failed_{false};
-  std::string error_;  // written by the reader's thread before failed_ is set
+  std::deque<Piece> ready_;
+  bool stopped_ = false;
   std::thread thread_;
 };
-
-// Reads the archive, reports progress after every read, checks the cancel flag before every
-// decoder call and hands each call's output to the pipeline. True at the end of the xz
-// stream; false with `error` for the decoder's failures, or with no error when the reader
-// failed (the pipeline holds its error).
-bool Decode(std::ifstream& in, const fs::path& archive, uint64_t total, XzDecoder& decoder,
-            ChunkPipeline& pipeline, uint8_t* input, const ProgressFn& progress,
-            const std::atomic<bool>* cancel, std::string& error) {
-  lzma_stream& stream = decoder.stream();
-  stream.next_in = input;
-  stream.avail_in = 0;
-  uint64_t done = 0;
-  bool input_ended = false;
-  for (;;) {
-    if (cancel != nullptr && cancel->load()) {
-      error = "cancelled";
-      return false;
-    }
-    if (pipeline.failed()) return false;
-    if (stream.avail_in == 0) {
-      in.read(reinterpret_cast<char*>(input), kInputSize);
-      const size_t count = static_cast<size_t>(in.gcount());
-      done += count;
-      if (progress) progress(done, total);
-      input_ended = count == 0;
-      stream.next_in = input;
-      stream.avail_in = count;
-    }
-    uint8_t* out = pipeline.Buffer();
-    stream.next_out = out;
-    stream.avail_out = kOutputSize;
-    const lzma_ret result = lzma_code(&stream, input_ended ? LZMA_FINISH : LZMA_RUN);
-    pipeline.Hand(kOutputSize - stream.avail_out);
-    if (result == LZMA_STREAM_END) return true;
-    if (result == LZMA_OK || result == LZMA_UNSUPPORTED_CHECK) continue;
-    if (result == LZMA_BUF_ERROR && input_ended) {
-      error = "the xz file ends early: " + PathToUtf8(archive);
-    } else {
-      error = "the xz data is damaged (" + std::to_string(ResultNumber(result)) + ") in " +
-              PathToUtf8(archive);
-    }
-    return false;
-  }
-}
 
 }  // namespace
 
@@ -248,22 +254,37 @@ bool ExtractTarXz(const fs::path& archive, const fs::path& dest, const NameMappe
 
   XzDecoder decoder;
   std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[kInputSize]);
-  TarReader reader(dest, mapper);
-  ChunkPipeline pipeline(reader);
-  if (!input || !decoder.Init() || !pipeline.Start()) {
+  if (!input || !decoder.Init()) {
+    error = "out of memory for the xz decoder";
+    return false;
+  }
+  XzSource source(in, archive, decoder, input.get(), cancel);
+  DecodeAhead ahead(source);
+  if (!ahead.Start()) {
     error = "out of memory for the xz decoder";
     return false;
   }
 
-  std::string decode_error;
-  const bool decoded = Decode(in, archive, total, decoder, pipeline, input.get(), progress,
-                              cancel, decode_error);
-  // What the reader found in the chunks decoded before the decoder stopped comes first.
-  if (!pipeline.Finish(error)) return false;
-  if (!decoded) {
-    error = decode_error;
-    return false;
+  // Pieces are taken in order, so a failure of the reader on early data is what is reported,
+  // not the decoder's on later data. After the tar's end marker the rest of the xz input is
+  // still decoded (and its checks verified) but nothing more is written.
+  TarReader reader(dest, mapper);
+  for (;;) {
+    Piece piece;
+    ahead.Next(piece);
+    if (cancel != nullptr && cancel->load()) {
+      error = "cancelled";
+      return false;
+    }
+    if (piece.read && progress) progress(piece.done, total);
+    if (piece.size > 0 && !reader.ended() && !reader.Feed(piece.data, piece.size, error)) {
+      return false;
+    }
+    ahead.Release(piece);
+    if (piece.last) break;
   }
+  ahead.Stop();
+  if (!source.Result(error)) return false;
   return reader.Close(error);
 }
 

@@ -90,25 +90,6 @@ bool WriteEntry(zip_t* archive, zip_uint64_t index, const fs::path& out, bool ex
 
 }  // namespace
 
-bool IsSafeArchivePath(const std::string& name) {
-  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
-  if (name.find(':') != std::string::npos) return false;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("/\\", start);
-    const size_t length = (end == std::string::npos ? name.size() : end) - start;
-    if (name.compare(start, length, "..") == 0) return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
-}
-
-fs::path ArchiveDestPath(const fs::path& dest, const std::string& name) {
-  fs::path path = dest / PathFromUtf8(name);
-  path.make_preferred();
-  return path;
-}
-
 bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& mapper,
                 const ProgressFn& progress, const std::atomic<bool>* cancel,
                 std::string& error) {
@@ -127,6 +108,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
   }
   uint64_t done = 0;
 
+  ArchiveFolders folders(dest);
   std::unique_ptr<char[]> buffer;
   for (zip_uint64_t i = 0; i < entries; ++i) {
     if (cancel != nullptr && cancel->load()) {
@@ -141,8 +123,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
       return false;
     }
     const fs::path out = ArchiveDestPath(dest, mapped);
-    std::error_code ec;
-    fs::create_directories(out.parent_path(), ec);  // a failure shows when the file is opened
+    folders.MakeParents(mapped);  // a failure shows when the file is opened
     if (!buffer) buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
     if (!buffer || !WriteEntry(archive.get(), i, out, info.executable, buffer.get())) {
       error = "cannot write " + PathToUtf8(out) + " from " + PathToUtf8(zip);

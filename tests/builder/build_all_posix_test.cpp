@@ -8,19 +8,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder_fixture.h"
-#include "platform/sha.h"
-#include "support/disc_image_writer.h"
+#include "source_build_fixture.h"
 #include "support/file_tree.h"
-#include "support/http_server.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
 #include "support/tar_writer.h"
@@ -31,18 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const std::string kMsvcVersion = "14.44.17.14";
-const std::string kSdkPackage = "Win11SDK_10.0.26100";
-const std::string kSdkVersion = "10.0.26100.0";
-const std::string kCab = "0123456789abcdef0123456789abcdef.cab";
-const std::string kUnnamedCab = "fedcba9876543210fedcba9876543210.cab";
 const std::string kLongName = "bin/" + std::string(110, 'l') + ".txt";
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256 sha;
-  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return sha.FinalHex();
-}
 
 // The game's source: a CMake project with a "release" preset. Configuring writes what the
 // environment held; the build makes the game, its library and a tool nobody installs.
@@ -74,7 +61,7 @@ const char* const kPresets = R"({
   }]
 })";
 
-class BuildAllTest : public BuilderTest {
+class BuildAllTest : public SourceBuildTest {
  protected:
   void SetUp() override {
     // git reads this for every command, the launcher's included: who commits, and that the
@@ -86,47 +73,29 @@ class BuildAllTest : public BuilderTest {
     git_env_ = std::make_unique<ScopedEnv>("GIT_CONFIG_GLOBAL", PathToUtf8(git_config));
     git_nosystem_ = std::make_unique<ScopedEnv>("GIT_CONFIG_NOSYSTEM", "1");
 
-    MakeGameCopy();
     MakeRepository();
     MakeTools();
-    ServeToolchain();
-
+    ServeTools();
     game.title = "Halvorn";
     game.exes = {"Halvorn"};
     game.xbes = {"default.xbe"};
     game.repo = "file://" + PathToUtf8(scratch / "repos" / "game");
     game.branch = "main";
     game.toolchain = server.Url("/toolchain.json");
-    MakeBuilder();
-    std::string error;
-    ASSERT_TRUE(builder->ChooseGame(IdentifyGameCopy(game, image), error)) << error;
-    log.clear();
+    ChooseGameCopy();
   }
 
   // Runs a program the test needs (git, wixl, gcab) and fails the test when it fails.
   void Run(const std::vector<std::string>& args, const fs::path& cwd) {
     std::string output;
-    const int code = platform.Run(args, cwd, {}, [&](const std::string& line) {
-      output += line + "\n";
-    }, nullptr);
+    const int code = platform.Run(
+        args, cwd, {}, [&](const std::string& line) { output += line + "\n"; }, nullptr);
     ASSERT_EQ(code, 0) << args[0] << " " << (args.size() > 1 ? args[1] : "") << ":\n" << output;
   }
   void Git(const std::vector<std::string>& args, const fs::path& cwd) {
     std::vector<std::string> all = {"git"};
     all.insert(all.end(), args.begin(), args.end());
     Run(all, cwd);
-  }
-
-  void MakeGameCopy() {
-    xbe = "XBEH" + std::string(500, 'x');
-    Sha1 sha1;
-    sha1.Update(reinterpret_cast<const uint8_t*>(xbe.data()), xbe.size());
-    game.releases = {{sha1.FinalHex(), "Europe"}};
-    image = scratch / "games" / "Halvorn.iso";
-    DiscImageWriter disc;
-    disc.AddFile("default.xbe", xbe);
-    fs::create_directories(image.parent_path());
-    ASSERT_TRUE(disc.WriteGamePartition(image));
   }
 
   void MakeRepository() {
@@ -152,24 +121,8 @@ class BuildAllTest : public BuilderTest {
     Git({"tag", "v1.0"}, repo);
   }
 
-  // A file served under /dl or /vs, with its digest and size for the descriptions.
-  struct Served {
-    std::string path;
-    std::string bytes;
-    std::string sha256;
-  };
-  Served Serve(const std::string& path, std::string bytes) {
-    Served served{path, std::move(bytes), ""};
-    served.sha256 = Sha256Of(served.bytes);
-    server.Serve(path, served.bytes);
-    return served;
-  }
-
   void MakeTools() {
-    const fs::path work = scratch / "fixtures";
-    fs::create_directories(work);
-    WriteZip(work / "zipped.zip", {{"bin/zipped.txt", "zipped tool"}});
-    zipped = Serve("/dl/zipped-1.0.zip", ReadFile(work / "zipped.zip"));
+    zipped = Serve("/dl/zipped-1.0.zip", ZipBytes("zipped.zip", {{"bin/zipped.txt", "zipped tool"}}));
 
     TarWriter tar;
     tar.Folder("packed-2.0/");
@@ -181,27 +134,27 @@ class BuildAllTest : public BuilderTest {
     tar.File("packed-2.0/README", "dropped");
     packed = Serve("/dl/packed-2.0.tar.xz", XzCompress(tar.Finish()));
 
-    WriteZip(work / "extra.zip", {{"extra.txt", "never"}});
-    extra = Serve("/dl/extra-3.0.zip", ReadFile(work / "extra.zip"));
+    extra = Serve("/dl/extra-3.0.zip", ZipBytes("extra.zip", {{"extra.txt", "never"}}));
 
     // Three .vsix packages; the third is large, so that a stop can fall inside it.
-    const std::string msvc = "Contents/VC/Tools/MSVC/14.44.35207/";
-    WriteZip(work / "headers.vsix", {{"extension.vsixmanifest", "<manifest/>"},
-                                     {msvc + "include/vcruntime.h", "vcruntime"}});
-    WriteZip(work / "desktop.vsix", {{msvc + "lib/x64/vcruntime.lib", "library"}});
-    WriteZip(work / "source.vsix",
-             {{msvc + "crt/src/big.c", SampleBytes(600 * 1024, 7), false, false}});
-    vsix = {Serve("/vs/headers.vsix", ReadFile(work / "headers.vsix")),
-            Serve("/vs/desktop.vsix", ReadFile(work / "desktop.vsix")),
-            Serve("/vs/source.vsix", ReadFile(work / "source.vsix"))};
+    const std::string msvc = "Contents/" + kMsvcFolder + "/";
+    vsix = {Serve("/vs/headers.vsix",
+                  ZipBytes("headers.vsix", {{"extension.vsixmanifest", "<manifest/>"},
+                                            {msvc + "include/vcruntime.h", "vcruntime"}})),
+            Serve("/vs/desktop.vsix",
+                  ZipBytes("desktop.vsix", {{msvc + "lib/x64/vcruntime.lib", "library"}})),
+            Serve("/vs/source.vsix",
+                  ZipBytes("source.vsix",
+                           {{msvc + "crt/src/big.c", SampleBytes(600 * 1024, 7), false, false}}))};
 
     // The Windows SDK: an installer whose files lie in an external cabinet.
-    WriteFile(work / "msi" / "corecrt.h", "corecrt");
-    WriteFile(work / "msi" / "package.wxs", SdkWxs());
-    Run({"wixl", "-o", "sdk.msi", "package.wxs"}, work / "msi");
-    Run({"gcab", "-c", "-n", kCab, "corecrt.h"}, work / "msi");
-    msi = Serve("/vs/sdk-headers.msi", ReadFile(work / "msi" / "sdk.msi"));
-    cab = Serve("/vs/" + kCab, ReadFile(work / "msi" / kCab));
+    const fs::path work = scratch / "fixtures" / "msi";
+    WriteFile(work / "corecrt.h", "corecrt");
+    WriteFile(work / "package.wxs", SdkWxs());
+    Run({"wixl", "-o", "sdk.msi", "package.wxs"}, work);
+    Run({"gcab", "-c", "-n", kCab, "corecrt.h"}, work);
+    msi = Serve("/vs/sdk-headers.msi", ReadFile(work / "sdk.msi"));
+    cab = Serve("/vs/" + kCab, ReadFile(work / kCab));
     unnamed_cab = Serve("/vs/" + kUnnamedCab, "no installer names this cabinet");
   }
 
@@ -229,69 +182,21 @@ class BuildAllTest : public BuilderTest {
 )";
   }
 
-  static json Payload(const std::string& file_name, const Served& served) {
-    return {{"fileName", file_name}, {"sha256", served.sha256}, {"size", served.bytes.size()},
-            {"url", ""}};
-  }
-  json PayloadAt(const std::string& file_name, const Served& served) {
-    json payload = Payload(file_name, served);
-    payload["url"] = server.Url(served.path);
-    return payload;
-  }
-
-  std::string CrtName(const std::string& part) {
-    return "Microsoft.VC." + kMsvcVersion + ".CRT." + part + ".base";
-  }
-
-  json ToolEntry(const std::string& id, const Served& served) {
-    return {{"id", id}, {"title", id + " tool"}, {"url", server.Url(served.path)},
-            {"sha256", served.sha256}, {"size", served.bytes.size()}};
-  }
-
-  void ServeToolchain() {
+  void ServeTools() {
     json packed_entry = ToolEntry("packed", packed);
     packed_entry["kind"] = "tar.xz";
     packed_entry["strip"] = 1;
     packed_entry["keep"] = {"bin/", "share/doc/keep.txt"};
     json extra_entry = ToolEntry("extra", extra);
     extra_entry["optional"] = true;
-    toolchain_json = {
-        {"tools", {ToolEntry("zipped", zipped), packed_entry, extra_entry}},
-        {"msvc",
-         {{"channel", server.Url("/channel")},
-          {"version", kMsvcVersion},
-          {"packages", {"Microsoft.VC.{v}.CRT.Headers.base", "Microsoft.VC.{v}.CRT.x64.Desktop.base",
-                        "Microsoft.VC.{v}.CRT.Source.base"}}}},
-        {"sdk", {{"package", kSdkPackage}, {"version", kSdkVersion}, {"msis", {"SDK Headers.msi"}}}},
-    };
-    server.Serve("/toolchain.json", toolchain_json.dump(4));
-
-    const json channel = {
-        {"channelItems",
-         {{{"id", "Microsoft.VisualStudio.Manifests.VisualStudio"},
-           {"type", "Manifest"},
-           {"payloads", {{{"fileName", "VisualStudio.vsman"}, {"url", server.Url("/manifest")}}}}}}}};
-    server.Serve("/channel", channel.dump());
-    const json manifest = {
-        {"packages",
-         {{{"id", CrtName("Headers")}, {"payloads", {PayloadAt("headers.vsix", vsix[0])}}},
-          {{"id", CrtName("x64.Desktop")}, {"chip", "x64"},
-           {"payloads", {PayloadAt("desktop.vsix", vsix[1])}}},
-          {{"id", CrtName("Source")}, {"language", "neutral"},
-           {"payloads", {PayloadAt("source.vsix", vsix[2])}}},
-          {{"id", kSdkPackage},
-           {"payloads",
-            {PayloadAt("Installers\\" + kUnnamedCab, unnamed_cab),
-             PayloadAt("Installers\\SDK Headers.msi", msi), PayloadAt("Installers\\" + kCab, cab),
-             PayloadAt("winsdksetup.exe", unnamed_cab)}}}}}};
-    server.Serve("/manifest", manifest.dump());
+    ServeToolchain({ToolEntry("zipped", zipped), packed_entry, extra_entry});
   }
 
   // The stamps the tools get, and the build-tools stamp they make.
   std::string PackedStamp() const { return packed.sha256 + " bin/ share/doc/keep.txt"; }
   std::string ToolsStamp() const {
-    return "zipped " + zipped.sha256 + "\npacked " + PackedStamp() + "\nmsvc " + kMsvcVersion +
-           "\nwinsdk " + kSdkPackage + " SDK Headers.msi\n";
+    return "zipped " + zipped.sha256 + "\npacked " + PackedStamp() + "\nmsvc " + MsvcStamp() +
+           "\nwinsdk " + SdkStamp() + "\n";
   }
 
   int ToolRequests() const {
@@ -303,28 +208,6 @@ class BuildAllTest : public BuilderTest {
     return count;
   }
 
-  // The log lines since the last clear that begin with `prefix`.
-  std::vector<std::string> LinesStarting(const std::string& prefix) const {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::string> found;
-    for (const std::string& line : log) {
-      if (line.rfind(prefix, 0) == 0) found.push_back(line);
-    }
-    return found;
-  }
-
-  // The stage names logged since the last clear, in order, with " (stopped)" where one stopped.
-  std::vector<std::string> Stages() const {
-    static const std::regex stage("stage (.*): [0-9]+\\.[0-9] s( \\(stopped\\))?");
-    std::vector<std::string> names;
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& line : log) {
-      std::smatch match;
-      if (std::regex_match(line, match, stage)) names.push_back(match[1].str() + match[2].str());
-    }
-    return names;
-  }
-
   static std::vector<std::string> AllStages() {
     return {"build tools list", "tool zipped",  "tool packed",
             "tool msvc",        "tool winsdk",  "game source",
@@ -332,17 +215,9 @@ class BuildAllTest : public BuilderTest {
             "install"};
   }
 
-  fs::path Tools() const { return root / "tools"; }
-  fs::path BuildFolder() const { return root / "source" / "out" / "build" / "release"; }
-
-  HttpServer server;
   std::unique_ptr<ScopedEnv> git_env_;
   std::unique_ptr<ScopedEnv> git_nosystem_;
-  std::string xbe;
-  fs::path image;
-  json toolchain_json;
-  Served zipped, packed, extra, msi, cab, unnamed_cab;
-  std::vector<Served> vsix;
+  Served zipped, packed, extra;
 };
 
 TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
@@ -366,11 +241,11 @@ TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
                                                 {kLongName, "long named"},
                                                 {"share/doc/keep.txt", "kept"}}));
   EXPECT_FALSE(fs::exists(Tools() / "extra"));
-  EXPECT_EQ(ReadFile(Tools() / "msvc" / ".launcher-stamp"), kMsvcVersion);
-  EXPECT_EQ(ReadFile(Tools() / "msvc" / "VC/Tools/MSVC/14.44.35207/include/vcruntime.h"),
+  EXPECT_EQ(ReadFile(Tools() / "msvc" / ".launcher-stamp"), MsvcStamp());
+  EXPECT_EQ(ReadFile(Tools() / "msvc" / kMsvcFolder / "include" / "vcruntime.h"),
             "vcruntime");
   EXPECT_FALSE(fs::exists(Tools() / "msvc" / "extension.vsixmanifest"));
-  EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), kSdkPackage + " SDK Headers.msi");
+  EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), SdkStamp());
   EXPECT_EQ(ReadFile(Tools() / "winsdk" / "Windows Kits/10/Include" / kSdkVersion / "ucrt/corecrt.h"),
             "corecrt");
   EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"), ToolsStamp());
@@ -402,35 +277,8 @@ TEST_F(BuildAllTest, BuildsTheGameFromSourceWithEveryRealPart) {
   EXPECT_EQ(statuses.back().fraction, 1);
   EXPECT_FALSE(LinesStarting("[1/").empty());  // the build's own step lines reach the log
 
-  // The environment the build's children received.
-  const fs::path sdk = Tools() / "winsdk" / "Windows Kits" / "10";
-  const fs::path msvc = Tools() / "msvc" / "VC" / "Tools" / "MSVC" / "14.44.35207";
-  auto joined = [](std::vector<fs::path> paths) {
-    std::string text;
-    for (const fs::path& path : paths) text += (text.empty() ? "" : ":") + PathToUtf8(path);
-    return text;
-  };
-  const std::vector<std::string> environment = TextLines(ReadFile(BuildFolder() / "environment.txt"));
-  const std::string path_start =
-      "PATH=" + joined({Tools() / "llvm" / "bin", Tools() / "cmake" / "bin", Tools() / "ninja",
-                        Tools() / "git" / "cmd", sdk / "bin" / kSdkVersion / "x64"}) + ":";
-  ASSERT_EQ(environment.size(), 9u);
-  EXPECT_EQ(environment[0].rfind(path_start, 0), 0u) << environment[0];
-  EXPECT_EQ(environment[1], "INCLUDE=" + joined({msvc / "include",
-                                                 sdk / "Include" / kSdkVersion / "ucrt",
-                                                 sdk / "Include" / kSdkVersion / "shared",
-                                                 sdk / "Include" / kSdkVersion / "um",
-                                                 sdk / "Include" / kSdkVersion / "winrt",
-                                                 sdk / "Include" / kSdkVersion / "cppwinrt"}));
-  EXPECT_EQ(environment[2], "LIB=" + joined({msvc / "lib" / "x64",
-                                             sdk / "Lib" / kSdkVersion / "ucrt" / "x64",
-                                             sdk / "Lib" / kSdkVersion / "um" / "x64"}));
-  EXPECT_EQ(environment[3], "VCToolsInstallDir=" + PathToUtf8(msvc) + "\\");
-  EXPECT_EQ(environment[4], "WindowsSdkDir=" + PathToUtf8(sdk) + "\\");
-  EXPECT_EQ(environment[5], "WindowsSDKVersion=" + kSdkVersion + "\\");
-  EXPECT_EQ(environment[6], "GIT_CONFIG_COUNT=1");
-  EXPECT_EQ(environment[7], "GIT_CONFIG_KEY_0=safe.directory");
-  EXPECT_EQ(environment[8], "GIT_CONFIG_VALUE_0=*");
+  // The environment the build's children received, as the project's configure wrote it.
+  ExpectBuildEnvironment();
 }
 
 TEST_F(BuildAllTest, ASecondRunWithNothingChangedRunsEveryStageAndFetchesNoTool) {
@@ -456,10 +304,9 @@ TEST_F(BuildAllTest, ASecondRunWithNothingChangedRunsEveryStageAndFetchesNoTool)
 TEST_F(BuildAllTest, ANewToolDigestRebuildsFromAFreshCache) {
   std::string err;
   ASSERT_TRUE(builder->BuildAll(err)) << err;
-  const fs::path work = scratch / "fixtures";
-  WriteZip(work / "zipped.zip", {{"bin/zipped.txt", "zipped tool, version 2"}});
-  zipped = Serve("/dl/zipped-1.1.zip", ReadFile(work / "zipped.zip"));
-  ServeToolchain();
+  zipped = Serve("/dl/zipped-1.1.zip",
+                 ZipBytes("zipped-1.1.zip", {{"bin/zipped.txt", "zipped tool, version 2"}}));
+  ServeTools();
   log.clear();
 
   ASSERT_TRUE(builder->BuildAll(err)) << err;
@@ -479,7 +326,7 @@ struct StopCase {
 
 TEST_F(BuildAllTest, AStopInAnyStageEndsAsCancelledAndTheNextRunCarriesOn) {
   const StopCase cases[] = {
-      {"Looking up the build tools", true, "tool zipped"},
+      {"Downloading zipped tool", true, "tool zipped"},
       {"Downloading packed tool", true, "tool packed"},
       {"git: ", false, "game source"},
       {"cmake: ", false, "configure (cmake)"},
@@ -519,6 +366,35 @@ TEST_F(BuildAllTest, AStopInAnyStageEndsAsCancelledAndTheNextRunCarriesOn) {
   // Tools installed before a stop were not fetched again.
   EXPECT_EQ(server.Count(vsix[0].path), 1);
   EXPECT_EQ(server.Count(msi.path), 1);
+}
+
+TEST_F(BuildAllTest, AStopDuringTheFirstCloneClonesAgainNextTime) {
+  // The repository over plain HTTP, whose first answer is held: the stop falls while git waits
+  // for it, after the clone has made its folder.
+  const fs::path bare = scratch / "served" / "game.git";
+  Git({"clone", "-q", "--bare", PathToUtf8(scratch / "repos" / "game"), PathToUtf8(bare)},
+      scratch.path());
+  Git({"update-server-info"}, bare);
+  for (const auto& [name, bytes] : FilesUnder(bare)) server.Serve("/game.git/" + name, bytes);
+  Reply held;
+  held.body = ReadFile(bare / "info" / "refs");
+  held.stall_after = 0;
+  server.Route("/game.git/info/refs", held);
+  game.repo = server.Url("/game.git");
+  MakeBuilder();
+  on_log = [&](const std::string& line) {
+    if (line.rfind("git: Cloning into", 0) == 0) builder->cancel = true;
+  };
+  std::string err;
+  EXPECT_FALSE(builder->BuildAll(err));
+  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(Stages().back(), "game source (stopped)");
+  on_log = nullptr;
+  server.ReleaseStalls();
+
+  log.clear();
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(Stages(), AllStages());
 }
 
 TEST_F(BuildAllTest, AToolStoppedInItsThirdFileResumesThatFileAlone) {

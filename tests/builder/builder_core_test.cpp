@@ -216,16 +216,29 @@ TEST_F(BuilderTest, NewBuilderStartsEmpty) {
   EXPECT_FALSE(bare.log_callback);
 }
 
-TEST_F(BuilderTest, BuildingFromSourceIsRefusedForNow) {
+TEST_F(BuilderTest, ABuildFromSourceRefusesALongRootOnlyWhenTheGameIsNotInPlace) {
+  // A root of 81 characters below the scratch folder.
+  const std::string base = PathToUtf8(scratch / "");
+  ASSERT_LT(base.size(), 81u);
+  root = PathFromUtf8(base + std::string(81 - base.size(), 'r'));
   Builder& b = MakeBuilder();
-  b.cancel = true;
+  b.cancel = true;  // left over from a stopped job
   std::string err;
   EXPECT_FALSE(b.BuildAll(err));
-  EXPECT_EQ(err, "Building from source is not available yet.");
+  EXPECT_EQ(err.rfind("This folder's path is too long", 0), 0u) << err;
   EXPECT_FALSE(b.cancel);
   ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].rfind("build started ", 0), 0u);
   EXPECT_EQ(log[1], "timing: 0 stages, 0.0 s in all");
-  EXPECT_EQ(log[2], "build stopped: Building from source is not available yet.");
+  EXPECT_EQ(log[2], "build stopped: " + err);
+
+  // An update of a game in place goes ahead (and here stops at the missing tools list).
+  WriteFile(root / "play" / Exe(), "the game");
+  log.clear();
+  EXPECT_FALSE(b.BuildAll(err));
+  EXPECT_EQ(err.rfind("Could not download the list of build tools: ", 0), 0u) << err;
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("stage build tools list: ", 0), 0u) << log[1];
 }
 
 }  // namespace

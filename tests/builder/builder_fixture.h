@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,12 +32,19 @@ inline GameDescription TestGame() {
   return game;
 }
 
-// The system's Platform, except that hard links can be refused (as they are between volumes).
+// The system's Platform, except that hard links can be refused (as they are between volumes)
+// environment variables can be given other values, and the Windows Installer extraction can be
+// stood in for.
 class TestPlatform : public Platform {
  public:
   TestPlatform() : real_(CreatePlatform()) {}
 
   bool refuse_hard_links = false;
+  std::map<std::string, std::string> env;  // what GetEnv answers instead of the system
+  // When set, stands in for the system's Windows Installer extraction.
+  std::function<bool(const std::filesystem::path& msi, const std::filesystem::path& target,
+                     std::string& error)>
+      extract_msi;
 
   int Run(const std::vector<std::string>& args, const std::filesystem::path& cwd,
           const std::map<std::string, std::string>& env, const LineSink& sink,
@@ -45,6 +53,7 @@ class TestPlatform : public Platform {
   }
   bool ExtractMsi(const std::filesystem::path& msi, const std::filesystem::path& target,
                   std::string& error) override {
+    if (extract_msi) return extract_msi(msi, target, error);
     return real_->ExtractMsi(msi, target, error);
   }
   bool LinkFolder(const std::filesystem::path& link, const std::filesystem::path& target,
@@ -62,7 +71,10 @@ class TestPlatform : public Platform {
   }
   std::string ExeSuffix() override { return real_->ExeSuffix(); }
   char PathListSeparator() override { return real_->PathListSeparator(); }
-  std::string GetEnv(const std::string& name) override { return real_->GetEnv(name); }
+  std::string GetEnv(const std::string& name) override {
+    const auto found = env.find(name);
+    return found != env.end() ? found->second : real_->GetEnv(name);
+  }
 
  private:
   std::unique_ptr<Platform> real_;

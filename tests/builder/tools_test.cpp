@@ -324,6 +324,11 @@ TEST_F(ToolsTest, AStopDuringADownloadNamesTheFile) {
   const std::string zip = ZipBytes(scratch / "s.zip", {{"big.bin", std::string(3 << 20, 'x'),
                                                         false, false}});
   const Tool tool = ZipTool("s", {Publish("s.zip", zip)});
+  // The transfer stalls part-way, so the stop falls inside it.
+  Reply stalled;
+  stalled.body = zip;
+  stalled.stall_after = 100000;
+  server.Route("/files/s.zip", stalled);
   on_status = [this](const Status& status) {
     if (status.title == "Downloading Tool s") builder->cancel = true;
   };
@@ -331,6 +336,8 @@ TEST_F(ToolsTest, AStopDuringADownloadNamesTheFile) {
   EXPECT_EQ(err, "Could not download s.zip: cancelled");
 
   // Stopped while unpacking: "cancelled" alone.
+  server.ReleaseStalls();
+  server.Serve("/files/s.zip", zip);
   builder->cancel = false;
   on_status = [this](const Status& status) {
     if (status.title == "Unpacking Tool s") builder->cancel = true;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/zip.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 namespace {

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -174,6 +176,84 @@ TEST_F(ExtractTarXzTest, ZeroBlocksAndAMissingEndAreFine) {
   fs::remove_all(dest_);
   ASSERT_TRUE(Unpack(no_end.bytes())) << error_;
   EXPECT_THAT(FilesUnder(dest_), ElementsAre(Pair("c", "C")));
+}
+
+// Two zero blocks end the archive: what some writers put after them (an index of their own,
+// here made of entries) is not unpacked. A lone zero block between entries is passed over
+// (above), and the xz data after the end is still checked.
+TEST_F(ExtractTarXzTest, NothingAfterTheEndMarkerIsWritten) {
+  TarWriter tar;
+  tar.File("a", "A");
+  TarWriter index;
+  index.File("junk/index.txt", "offsets");
+  index.File("a", "overwritten");
+  const std::string stream = tar.Finish() + index.Finish();
+  ASSERT_TRUE(Unpack(stream)) << error_;
+  EXPECT_EQ(FilesUnder(dest_), (Files{{"a", "A"}}));
+
+  const std::string xz = XzCompress(stream);
+  test::WriteFile(archive_, xz.substr(0, xz.size() - 1));
+  EXPECT_FALSE(Extract());
+  EXPECT_EQ(error_, "the xz file ends early: " + Path());
+}
+
+// Parallel compressors and `cat a.xz b.xz` write one xz stream after another, with stream
+// padding between them; xz and tar read them all.
+TEST_F(ExtractTarXzTest, EveryXzStreamOfTheFileIsRead) {
+  TarWriter tar;
+  tar.File("first", SampleBytes(3000, 1));
+  tar.File("split", SampleBytes(5000, 2));
+  tar.File("last", SampleBytes(700, 3));
+  const std::string stream = tar.Finish();
+  const size_t cut = 512 + 3072 + 512 + 1000;  // inside the data of "split"
+  const std::string xz = XzCompress(stream.substr(0, cut / 2)) +
+                         XzCompress(stream.substr(cut / 2, cut - cut / 2)) +
+                         std::string(8, '\0') + XzCompress(stream.substr(cut));
+  test::WriteFile(archive_, xz);
+  ASSERT_TRUE(Extract()) << error_;
+  EXPECT_EQ(FilesUnder(dest_), (Files{{"first", SampleBytes(3000, 1)},
+                                      {"last", SampleBytes(700, 3)},
+                                      {"split", SampleBytes(5000, 2)}}));
+  EXPECT_EQ(progress_.back(), std::make_pair(uint64_t{xz.size()}, uint64_t{xz.size()}));
+
+  // Padding that is no multiple of four bytes, and a damaged second stream, are errors.
+  test::WriteFile(archive_, XzCompress(stream) + std::string(3, '\0'));
+  EXPECT_FALSE(Extract());
+  EXPECT_THAT(error_, StartsWith("the xz data is damaged ("));
+  std::string damaged = XzCompress(stream) + XzCompress(stream);
+  damaged[damaged.size() - 40] ^= 0x21;
+  test::WriteFile(archive_, damaged);
+  EXPECT_FALSE(Extract());
+  EXPECT_THAT(error_, StartsWith("the xz data is damaged ("));
+}
+
+// A pax "size" record gives the entry's length where the header's field cannot hold it (files
+// over 8 GiB; writers then put 0 there).
+TEST_F(ExtractTarXzTest, APaxSizeGivesTheDataLength) {
+  const std::string data = SampleBytes(1300, 5);
+  TarHeader header;
+  header.name = "big.bin";
+  header.size = 0;
+  TarWriter tar;
+  tar.Pax({{"size", std::to_string(data.size())}});
+  tar.Add(header, data);
+  tar.Pax({{"size", "12x"}});  // not a number: the header's size holds
+  tar.File("plain", "P");
+  tar.File("after", "after");
+  ASSERT_TRUE(Unpack(tar.Finish())) << error_;
+  EXPECT_EQ(FilesUnder(dest_), (Files{{"after", "after"}, {"big.bin", data}, {"plain", "P"}}));
+
+  // Beyond 8 GiB: the rest of this short stream is the entry's data, and no entry follows.
+  TarWriter huge;
+  huge.Pax({{"size", "8589934593"}});
+  huge.Add(header, data);
+  huge.File("not-an-entry", "inside the data");
+  fs::remove_all(dest_);
+  ASSERT_TRUE(Unpack(huge.bytes())) << error_;
+  const std::string big = test::ReadFile(dest_ / "big.bin");
+  EXPECT_EQ(EntriesUnder(dest_), (std::set<std::string>{"big.bin"}));
+  EXPECT_EQ(big.size(), huge.bytes().size() - 3 * 512);
+  EXPECT_EQ(big.substr(0, data.size()), data);
 }
 
 TEST_F(ExtractTarXzTest, TheEndOfTheXzStreamEndsTheUnpackInsideAnEntry) {
@@ -379,6 +459,26 @@ TEST_P(ExtractTarXzBlocksTest, WritesEveryFileAndProgressEndsAtTheSize) {
     EXPECT_GE(progress_[i].first, progress_[i - 1].first);
     EXPECT_EQ(progress_[i].second, size_);
   }
+}
+
+// The mapper and the progress callback are the caller's code: they run on its thread, while
+// the decoding runs ahead elsewhere.
+TEST_P(ExtractTarXzBlocksTest, TheMapperAndProgressRunOnTheCallingThread) {
+  WriteMany();
+  const std::thread::id caller = std::this_thread::get_id();
+  std::set<std::thread::id> threads;
+  int mapped = 0;
+  ASSERT_TRUE(ExtractTarXz(archive_, dest_,
+                           [&](const std::string& name) {
+                             threads.insert(std::this_thread::get_id());
+                             ++mapped;
+                             return name;
+                           },
+                           [&](uint64_t, uint64_t) { threads.insert(std::this_thread::get_id()); },
+                           nullptr, error_))
+      << error_;
+  EXPECT_EQ(mapped, 48);
+  EXPECT_EQ(threads, std::set<std::thread::id>{caller});
 }
 
 TEST_P(ExtractTarXzBlocksTest, ATruncatedFileEndsEarly) {

@@ -70,7 +70,7 @@ void TarWriter::Add(const TarHeader& header, std::string_view data) {
   std::memcpy(block + 100, Octal(header.mode, 7).data(), 7);
   std::memcpy(block + 108, "0000000", 7);
   std::memcpy(block + 116, "0000000", 7);
-  PutSize(block, data.size(), header.size_style);
+  PutSize(block, header.size.value_or(data.size()), header.size_style);
   std::memcpy(block + 136, "00000000000", 11);
   block[156] = header.type;
   PutText(block, 157, 100, header.link_name);

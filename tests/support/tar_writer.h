@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,9 @@ struct TarHeader {
   uint32_t mode = 0644;
   bool ustar = true;      // write the "ustar" magic (the prefix counts only then)
   TarSize size_style = TarSize::kOctal;
+  // The size the header states; the data's own size when unset (a pax "size" record may stand
+  // in for it, as writers do for files over 8 GiB).
+  std::optional<uint64_t> size;
 };
 
 class TarWriter {

@@ -11,6 +11,7 @@
 //   spawn FILE N A… start this program with the N arguments A…, write its process ID to FILE,
 //                   and go on with the commands after them
 //   close-output    close standard output and standard error
+//   new-session     leave the process group for a new session (POSIX; nothing on Windows)
 //   exit CODE       end with the exit code CODE
 // Every write is flushed at once. Without arguments it plays a game started by the launcher:
 // it writes "started.txt" (its current folder) where it runs, waits at most 20 s until a file
@@ -85,7 +86,8 @@ int PlayTool(const std::vector<std::string>& args) {
 }
 
 const std::set<std::string> kCommands = {"out", "err",  "fill",  "sleep",        "env", "env-prefix",
-                                         "cwd", "args", "spawn", "close-output", "exit"};
+                                         "cwd", "args", "spawn", "close-output", "new-session",
+                                         "exit"};
 
 int RunCommands(const std::vector<std::string>& args) {
   std::size_t i = 0;
@@ -121,6 +123,8 @@ int RunCommands(const std::vector<std::string>& args) {
       std::ofstream(launcher::PathFromUtf8(pid_file), std::ios::binary) << pid;
     } else if (command == "close-output") {
       child::CloseOutput();
+    } else if (command == "new-session") {
+      child::NewSession();
     } else if (command == "exit") {
       return std::atoi(next().c_str());
     } else {

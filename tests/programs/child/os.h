@@ -27,4 +27,8 @@ std::uint64_t StartSelf(const std::vector<std::string>& args);
 // program goes on.
 void CloseOutput();
 
+// Leaves the caller's session and process group for a new session of its own, as daemons do
+// (POSIX); nothing on Windows, where a job holds the process whatever it does.
+void NewSession();
+
 }  // namespace child

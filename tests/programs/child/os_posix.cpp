@@ -35,4 +35,6 @@ void CloseOutput() {
   close(STDERR_FILENO);
 }
 
+void NewSession() { setsid(); }
+
 }  // namespace child

@@ -64,4 +64,6 @@ void CloseOutput() {
   if (err != out) CloseHandle(err);
 }
 
+void NewSession() {}
+
 }  // namespace child

@@ -1,0 +1,201 @@
+// Building the game from source with stand-ins where the system cannot run the real tools (git
+// and CMake under Wine, the Windows Installer's administrative install): the stand-ins arrive as
+// the toolchain's own "git" and "cmake" tools, so the build must find them under tools/, and they
+// record what they were asked.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "builder/builder.h"
+#include "source_build_fixture.h"
+#include "support/file_tree.h"
+#include "support/scratch.h"
+#include "support/system_state.h"
+#include "support/zip_writer.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class BuildAllStandInTest : public SourceBuildTest {
+ protected:
+  void SetUp() override {
+    record_ = std::make_unique<ScopedEnv>("LAUNCHER_TEST_FAKE_RECORD", PathToUtf8(Record()));
+    const std::string fake_cmake = ReadFile(TestProgram("fake_cmake"));
+    ASSERT_FALSE(fake_cmake.empty());
+    const std::string suffix = platform.ExeSuffix();
+    cmake = Serve("/dl/cmake.zip",
+                  ZipBytes("cmake.zip", {{"cmake-4.0/bin/cmake" + suffix, fake_cmake, false, true, 0755},
+                                         {"cmake-4.0/doc/readme.txt", "left out"}}));
+    git = Serve("/dl/git.zip", GitZip("git.zip", {}));
+    vsix = {Serve("/vs/headers.vsix",
+                  ZipBytes("headers.vsix",
+                           {{"Contents/" + kMsvcFolder + "/include/vcruntime.h", "vcruntime"}}))};
+    msi = Serve("/vs/sdk-headers.msi", "an installer whose files are in " + kCab);
+    cab = Serve("/vs/" + kCab, "the cabinet");
+    unnamed_cab = Serve("/vs/" + kUnnamedCab, "no installer names this cabinet");
+    json cmake_entry = ToolEntry("cmake", cmake);
+    cmake_entry["strip"] = 1;
+    cmake_entry["keep"] = {"bin/"};
+    ServeToolchain({cmake_entry, ToolEntry("git", git)});
+
+    // The administrative install, as it would unpack the SDK's headers from the cabinet beside
+    // the installer.
+    platform.extract_msi = [](const fs::path& package, const fs::path& target, std::string& error) {
+      if (ReadFile(package.parent_path() / kCab) != "the cabinet") {
+        error = "the cabinet is not beside the installer";
+        return false;
+      }
+      WriteFile(target / "Windows Kits" / "10" / "Include" / kSdkVersion / "ucrt" / "corecrt.h",
+                "corecrt");
+      return true;
+    };
+
+    game.title = "Halvorn";
+    game.exes = {"Halvorn"};
+    game.xbes = {"default.xbe"};
+    game.repo = "https://example.invalid/halvorn.git";
+    game.branch = "main";
+    game.toolchain = server.Url("/toolchain.json");
+    ChooseGameCopy();
+  }
+
+  // The toolchain's git: the stand-in, with more files when given.
+  std::string GitZip(const std::string& name, std::vector<ZipEntry> more) {
+    more.insert(more.begin(), ZipEntry{"cmd/git" + platform.ExeSuffix(),
+                                       ReadFile(TestProgram("fake_git")), false, true, 0755});
+    return ZipBytes(name, more);
+  }
+
+  fs::path Record() const { return scratch / "cmake-runs.txt"; }
+
+  // The stand-in cmake's runs: program, then arguments, one run a line.
+  std::vector<std::string> CMakeRuns() const { return TextLines(ReadFile(Record())); }
+  // The stand-in git's runs, which it records where it runs: in the root. A real git would
+  // have failed to clone from example.invalid.
+  std::vector<std::string> GitRuns() const { return TextLines(ReadFile(root / "git_calls.txt")); }
+
+  std::unique_ptr<ScopedEnv> record_;
+  Served cmake, git;
+};
+
+TEST_F(BuildAllStandInTest, BuildsWithTheToolchainsOwnGitAndCMake) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err << "\n" << ReadFile(root / "launcher.log");
+  EXPECT_EQ(Stages(), (std::vector<std::string>{"build tools list", "tool cmake", "tool git",
+                                                "tool msvc", "tool winsdk", "game source",
+                                                "game's xbe", "configure (cmake)",
+                                                "compile and link (cmake --build)", "install"}));
+
+  const std::string own_cmake =
+      PathToUtf8(Tools() / "cmake" / "bin" / ("cmake" + platform.ExeSuffix()));
+  const std::string source = PathToUtf8(root / "source");
+  EXPECT_EQ(GitRuns(), (std::vector<std::string>{
+                           "clone|--progress|--branch|v1.0|" + game.repo + "|" + source,
+                           "-C|" + source + "|submodule|update|--init|--recursive|--progress"}));
+  EXPECT_EQ(CMakeRuns(), (std::vector<std::string>{
+                             own_cmake + " --preset release -DCMAKE_LINKER_TYPE=LLD",
+                             own_cmake + " --build out/build/release"}));
+  ExpectBuildEnvironment();
+
+  const std::string exe = "Halvorn" + platform.ExeSuffix();
+  EXPECT_EQ(EntriesUnder(root / "play"),
+            (std::set<std::string>{exe, "Halvorn.dll", "assets/", "assets/Halvorn.iso"}));
+  EXPECT_EQ(ReadFile(root / "play" / exe), "the game");
+  EXPECT_EQ(ReadFile(BuildFolder() / ".launcher-tools"),
+            "cmake " + cmake.sha256 + " bin/\ngit " + git.sha256 + "\nmsvc " + MsvcStamp() +
+                "\nwinsdk " + SdkStamp() + "\n");
+  EXPECT_EQ(ReadFile(Tools() / "winsdk" / ".launcher-stamp"), SdkStamp());
+  EXPECT_EQ(server.Count(unnamed_cab.path), 0);
+  EXPECT_EQ(builder->BuiltVersion(), "v1.0");
+
+  // git's progress and the build's steps reached the status line.
+  auto reported = [&](const std::string& title, const std::string& detail, double fraction) {
+    for (const Status& status : statuses) {
+      if (status.title == title && status.detail == detail && status.fraction == fraction) {
+        return true;
+      }
+    }
+    return false;
+  };
+  EXPECT_TRUE(reported("Downloading the game's source", "Receiving objects", 0.5));
+  EXPECT_TRUE(reported("Downloading the game's source", "Receiving objects", 1));
+  EXPECT_TRUE(reported("Building Halvorn", "1 of 2 steps", 0.5));
+  EXPECT_TRUE(reported("Building Halvorn", "2 of 2 steps", 1));
+  EXPECT_EQ(statuses.back().title, "Ready");
+}
+
+TEST_F(BuildAllStandInTest, TheNextBuildFetchesAndKeepsCMakesCacheUntilAToolChanges) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  const int requests = server.Count(cmake.path) + server.Count(git.path) +
+                       server.Count(vsix[0].path) + server.Count(msi.path) + server.Count(cab.path);
+  fs::remove(root / "git_calls.txt");
+  log.clear();
+
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(server.Count(cmake.path) + server.Count(git.path) + server.Count(vsix[0].path) +
+                server.Count(msi.path) + server.Count(cab.path),
+            requests);
+  const std::string source = PathToUtf8(root / "source");
+  EXPECT_EQ(GitRuns(),
+            (std::vector<std::string>{
+                "-C|" + source + "|fetch|--progress|--force|origin|refs/tags/v1.0:refs/tags/v1.0",
+                "-C|" + source + "|reset|--hard|v1.0",
+                "-C|" + source + "|submodule|update|--init|--recursive|--progress"}));
+  EXPECT_TRUE(LinesStarting("the build tools changed").empty());
+
+  // A new digest for one tool: it is installed again and CMake's cache goes.
+  git = Serve("/dl/git-2.zip", GitZip("git-2.zip", {{"cmd/version.txt", "2"}}));
+  json tools = toolchain_json["tools"];
+  tools[1] = ToolEntry("git", git);
+  ServeToolchain(tools);
+  WriteFile(BuildFolder() / "CMakeFiles" / "generated.txt", "from the old tools");
+  log.clear();
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(CountLogged("the build tools changed: CMake's cache is made again"), 1);
+  EXPECT_FALSE(fs::exists(BuildFolder() / "CMakeFiles"));
+  EXPECT_EQ(server.Count(git.path), 1);
+  EXPECT_EQ(ReadFile(Tools() / "git" / "cmd" / "version.txt"), "2");
+}
+
+TEST_F(BuildAllStandInTest, AFailingConfigureOrBuildStopsWithItsSentence) {
+  struct Case {
+    std::string refused;  // the first argument the stand-in cmake refuses
+    std::string error;
+    std::string stage;
+    std::string logged;  // how the refusal reaches the log
+    bool stamped;        // whether .launcher-tools is written
+  } cases[] = {
+      {"--preset", "Preparing the build failed, see launcher.log", "configure (cmake)",
+       "cmake: stand-in refuses --preset", false},
+      {"--build", "The build failed, see launcher.log", "compile and link (cmake --build)",
+       "stand-in refuses --build", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    ScopedEnv refuse("LAUNCHER_TEST_FAKE_REFUSE", c.refused);
+    fs::remove_all(BuildFolder());
+    log.clear();
+    std::string err;
+    EXPECT_FALSE(builder->BuildAll(err));
+    EXPECT_EQ(err, c.error);
+    ASSERT_FALSE(Stages().empty());
+    EXPECT_EQ(Stages().back(), c.stage + " (stopped)");
+    EXPECT_TRUE(Logged(c.logged));
+    EXPECT_EQ(LinesStarting("build stopped: "), std::vector<std::string>{"build stopped: " + c.error});
+    EXPECT_EQ(fs::exists(BuildFolder() / ".launcher-tools"), c.stamped);
+    EXPECT_EQ(builder->BuiltVersion(), "");
+  }
+}
+
+}  // namespace
+}  // namespace launcher::test
