@@ -273,6 +273,10 @@ class Builder {
   bool UnpackArchives(ToolInstall& install);
   bool UnpackInstallers(ToolInstall& install);
 
+  // The converters of the music import: the system's ffprobe and ffmpeg where programs carry
+  // no suffix, else those of the toolchain's "ffmpeg" tool, installed first.
+  bool FindConverters(std::string& ffprobe, std::string& ffmpeg, std::string& error);
+
   bool FailPackageBuild(std::string& err);
   bool DownloadPackage(PackageRun& run);
   bool UnpackPackage(PackageRun& run);

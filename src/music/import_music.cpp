@@ -8,8 +8,6 @@
 #include <thread>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "builder/builder.h"
 #include "builder/file_ops.h"
 #include "music/music_manifest.h"
@@ -24,7 +22,6 @@ namespace {
 constexpr const char* kManifestName = "launcher-music.json";
 constexpr const char* kDbName = "ST.DB";
 constexpr const char* kStagingName = ".staging";
-constexpr const char* kTitle = "Converting your music";
 
 // One song as the import found it: its manifest key, its source's size and time now, and the
 // old manifest's member when the song's converted file may be kept.
@@ -33,19 +30,6 @@ struct SongState {
   uint64_t size = kUnknownSize;
   int64_t time = kUnknownTime;
   const ManifestEntry* keep = nullptr;
-};
-
-// What one import has done so far, in order.
-struct ImportState {
-  // (staged file, final name relative to the soundtrack folder), one per song that made it.
-  std::vector<std::pair<fs::path, std::string>> staged;
-  std::vector<std::string> staged_keys;  // the manifest key of each staged entry
-  // (staged file, where it was before), one per kept song: what a stop puts back.
-  std::vector<std::pair<fs::path, fs::path>> moved;
-  MusicManifest manifest;
-  int kept = 0;
-  int converted = 0;
-  int failed = 0;
 };
 
 // "%04x/%08x.WMA", the only form of song file the import writes. A manifest naming anything
@@ -87,6 +71,7 @@ void ApplyProbe(const ProbeResult& probe, Song& song) {
 }
 
 // Removes the soundtrack folder's sub-folders (all the old song files) but the staging folder.
+// A link among them goes by itself; what it leads to is not the import's.
 void RemoveSoundtrackFolders(const fs::path& soundtracks, const fs::path& staging) {
   std::vector<fs::path> folders;
   std::error_code ec;
@@ -106,7 +91,167 @@ void WriteManifest(const fs::path& file, const MusicManifest& manifest) {
   if (out) out << MusicManifestText(manifest);
 }
 
-unsigned ConversionThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+std::size_t SongCount(const std::vector<Soundtrack>& soundtracks) {
+  std::size_t count = 0;
+  for (const Soundtrack& soundtrack : soundtracks) count += soundtrack.songs.size();
+  return count;
+}
+
+// One import from the first song taken to the files in place.
+class MusicRun {
+ public:
+  MusicRun(Builder& builder, Platform& platform, Converters converters, fs::path soundtracks)
+      : builder_(builder),
+        platform_(platform),
+        converters_(std::move(converters)),
+        soundtracks_(std::move(soundtracks)),
+        staging_(soundtracks_ / kStagingName) {}
+
+  const fs::path& staging() const { return staging_; }
+  const std::vector<std::pair<fs::path, fs::path>>& moved() const { return moved_; }
+
+  // Takes every song in order, kept or converted, into the staging folder; each soundtrack is
+  // left with the songs that made it. False when the cancel flag stopped it.
+  bool TakeSongs(std::vector<Soundtrack>& soundtracks, const MusicManifest& old_manifest);
+  // Numbers the soundtracks that still have songs again, moves the staged files to their final
+  // names and writes ST.DB and the manifest. Runs to its end whatever the cancel flag says.
+  void PutInPlace(std::vector<Soundtrack>& soundtracks);
+
+  int kept() const { return kept_; }
+  int converted() const { return converted_; }
+  int failed() const { return failed_; }
+  std::size_t staged_count() const { return staged_.size(); }
+
+ private:
+  // Where the queue converts song `index` (its place among all songs) before it is taken.
+  fs::path ConvertedFile(std::size_t index) const {
+    return staging_ / ("c" + std::to_string(index) + ".WMA");
+  }
+  // One song into the staging folder as `staged`; false when it is left out (or stopped).
+  bool TakeSong(Song& song, const SongState& state, std::size_t index, const fs::path& staged,
+                SongConversionQueue& queue, bool& stopped);
+
+  Builder& builder_;
+  Platform& platform_;
+  const Converters converters_;
+  const fs::path soundtracks_;
+  const fs::path staging_;
+  // (staged file, final name relative to the soundtrack folder), one per song that made it,
+  // and each one's manifest key.
+  std::vector<std::pair<fs::path, std::string>> staged_;
+  std::vector<std::string> staged_keys_;
+  // (staged file, where it was before), one per kept song: what a stop puts back.
+  std::vector<std::pair<fs::path, fs::path>> moved_;
+  MusicManifest manifest_;
+  int kept_ = 0;
+  int converted_ = 0;
+  int failed_ = 0;
+};
+
+bool MusicRun::TakeSongs(std::vector<Soundtrack>& soundtracks, const MusicManifest& old_manifest) {
+  std::vector<SongState> states;
+  for (const Soundtrack& soundtrack : soundtracks) {
+    for (const Song& song : soundtrack.songs) {
+      states.push_back(ExamineSong(song, old_manifest, soundtracks_));
+    }
+  }
+  // The songs that cannot be kept are queued at once: they convert ahead, one per processor,
+  // while the loop below takes the songs in order. Leaving this function stops the converters
+  // still running (the cancel flag ends them) before anything is rolled back.
+  SongConversionQueue queue(platform_, converters_, std::max(1u, std::thread::hardware_concurrency()));
+  std::size_t index = 0;
+  for (const Soundtrack& soundtrack : soundtracks) {
+    for (const Song& song : soundtrack.songs) {
+      if (states[index].keep == nullptr) queue.Add(index, SongJob{song.path, ConvertedFile(index)});
+      ++index;
+    }
+  }
+
+  const std::size_t total = states.size();
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < soundtracks.size(); ++i) {
+    std::vector<Song> made;
+    for (Song& song : soundtracks[i].songs) {
+      if (builder_.cancel) return false;
+      const std::size_t current = done++;
+      builder_.Progress("Converting your music",
+                        std::to_string(current + 1) + " of " + std::to_string(total) + ": " +
+                            PathToUtf8(song.path.filename()),
+                        double(current) / double(total));
+      const SongState& state = states[current];
+      const fs::path staged = staging_ / (std::to_string(staged_.size()) + ".WMA");
+      bool stopped = false;
+      if (!TakeSong(song, state, current, staged, queue, stopped)) {
+        if (stopped) return false;
+        continue;
+      }
+      const std::string name = SongFileName(unsigned(i + 1), int(made.size()));
+      staged_.emplace_back(staged, name);
+      staged_keys_.push_back(state.key);
+      manifest_[state.key] = ManifestEntry{state.size, state.time, name, song.name, song.ms};
+      made.push_back(song);
+    }
+    soundtracks[i].songs = std::move(made);
+  }
+  return true;
+}
+
+bool MusicRun::TakeSong(Song& song, const SongState& state, std::size_t index,
+                        const fs::path& staged, SongConversionQueue& queue, bool& stopped) {
+  const bool queued = state.keep == nullptr;
+  std::string ignored;
+  if (state.keep != nullptr) {
+    song.name = state.keep->name.value_or(song.name);
+    song.ms = state.keep->ms;
+    const fs::path old_file = soundtracks_ / PathFromUtf8(state.keep->file);
+    if (MoveReplacing(old_file, staged, ignored)) {
+      moved_.emplace_back(staged, old_file);
+      ++kept_;
+      return true;
+    }
+    // Not movable after all: converted again, here and now.
+  }
+  const SongConversion result =
+      queued ? queue.Take(index)
+             : ConvertSong(platform_, converters_, SongJob{song.path, ConvertedFile(index)});
+  ApplyProbe(result.probe, song);
+  if (builder_.cancel) {
+    stopped = true;
+    return false;
+  }
+  if (result.converted && MoveReplacing(ConvertedFile(index), staged, ignored)) {
+    ++converted_;
+    return true;
+  }
+  builder_.Log("music: " + state.key + " could not be converted" +
+               (result.last_line.empty() ? "" : ": " + result.last_line));
+  ++failed_;
+  return false;
+}
+
+void MusicRun::PutInPlace(std::vector<Soundtrack>& soundtracks) {
+  std::erase_if(soundtracks, [](const Soundtrack& soundtrack) { return soundtrack.songs.empty(); });
+  std::size_t entry = 0;
+  for (std::size_t j = 0; j < soundtracks.size(); ++j) {
+    for (std::size_t s = 0; s < soundtracks[j].songs.size(); ++s, ++entry) {
+      const std::string name = SongFileName(unsigned(j + 1), int(s));
+      staged_[entry].second = name;
+      manifest_[staged_keys_[entry]].file = name;
+    }
+  }
+
+  RemoveSoundtrackFolders(soundtracks_, staging_);
+  std::string ignored;
+  std::error_code ec;
+  for (const auto& [staged, name] : staged_) {
+    const fs::path target = soundtracks_ / PathFromUtf8(name);
+    fs::create_directories(target.parent_path(), ec);
+    MoveReplacing(staged, target, ignored);
+  }
+  RemoveTree(staging_, ignored);
+  WriteWholeFile(soundtracks_ / kDbName, BuildSoundtrackDb(soundtracks));
+  WriteManifest(soundtracks_ / kManifestName, manifest_);
+}
 
 }  // namespace
 
@@ -125,6 +270,26 @@ bool Builder::RollBackMusic(const std::vector<std::pair<fs::path, fs::path>>& mo
   return false;
 }
 
+bool Builder::FindConverters(std::string& ffprobe, std::string& ffmpeg, std::string& error) {
+  ffprobe = "ffprobe";
+  ffmpeg = "ffmpeg";
+  const std::string suffix = platform->ExeSuffix();
+  // Without a suffix the system's own converters are found through the search path.
+  if (suffix.empty()) return true;
+  if (!LoadToolchain(toolchain, error, false)) return false;
+  const auto tool = std::find_if(toolchain.tools.begin(), toolchain.tools.end(),
+                                 [](const Tool& t) { return t.id == "ffmpeg"; });
+  if (tool == toolchain.tools.end()) {
+    error = "toolchain.json lists no ffmpeg, which converts the music";
+    return false;
+  }
+  if (!InstallTool(*tool, error)) return false;
+  const fs::path bin = ToolFolder("ffmpeg") / "bin";
+  ffprobe = PathToUtf8(bin / PathFromUtf8("ffprobe" + suffix));
+  ffmpeg = PathToUtf8(bin / PathFromUtf8("ffmpeg" + suffix));
+  return true;
+}
+
 bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::string& error) {
   cancel = false;
   std::error_code ec;
@@ -132,32 +297,14 @@ bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::str
     error = "The music folder is not there: " + PathToUtf8(folder);
     return false;
   }
-
-  Converters converters{"ffprobe", "ffmpeg", folder, &cancel};
-  const std::string suffix = platform->ExeSuffix();
-  if (!suffix.empty()) {
-    // Where programs carry a suffix, the converters are the toolchain's "ffmpeg" tool; elsewhere
-    // the system's own are found through the search path.
-    if (!LoadToolchain(toolchain, error, false)) return false;
-    const auto tool = std::find_if(toolchain.tools.begin(), toolchain.tools.end(),
-                                   [](const Tool& t) { return t.id == "ffmpeg"; });
-    if (tool == toolchain.tools.end()) {
-      error = "toolchain.json lists no ffmpeg, which converts the music";
-      return false;
-    }
-    if (!InstallTool(*tool, error)) return false;
-    const fs::path bin = ToolFolder("ffmpeg") / "bin";
-    converters.ffmpeg = PathToUtf8(bin / PathFromUtf8("ffmpeg" + suffix));
-    converters.ffprobe = PathToUtf8(bin / PathFromUtf8("ffprobe" + suffix));
-  }
+  Converters converters{"", "", folder, &cancel};
+  if (!FindConverters(converters.ffprobe, converters.ffmpeg, error)) return false;
 
   const fs::path soundtracks = SoundtrackFolder();
-  const fs::path staging = soundtracks / kStagingName;
   const fs::path manifest_file = soundtracks / kManifestName;
-  const fs::path db_file = soundtracks / kDbName;
   std::error_code db_ec;
   std::error_code manifest_ec;
-  if (fs::exists(db_file, db_ec) && !fs::exists(manifest_file, manifest_ec)) {
+  if (fs::exists(soundtracks / kDbName, db_ec) && !fs::exists(manifest_file, manifest_ec)) {
     error = "The game's music folder holds soundtracks not made here (copied from an Xbox?): " +
             PathToUtf8(soundtracks) + ". Move them away to use a folder of your own music.";
     return false;
@@ -166,9 +313,7 @@ bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::str
   std::vector<std::string> warnings;
   std::vector<Soundtrack> list = ScanMusicFolder(folder, warnings);
   for (const std::string& warning : warnings) Log("music: " + warning);
-  std::size_t total = 0;
-  for (const Soundtrack& soundtrack : list) total += soundtrack.songs.size();
-  if (total == 0) {
+  if (SongCount(list) == 0) {
     error = "No music found in " + PathToUtf8(folder) +
             " (MP3, FLAC, OGG, Opus, M4A, AAC, WAV, WMA or AIFF files)";
     return false;
@@ -177,120 +322,21 @@ bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::str
   std::string old_text;
   const MusicManifest old_manifest =
       ReadWholeFile(manifest_file, old_text) ? ParseMusicManifest(old_text) : MusicManifest();
+  MusicRun run(*this, *platform, converters, soundtracks);
   std::string ignored;
-  RemoveTree(staging, ignored);
-  fs::create_directories(staging, ec);
-
-  // Every song's state now, and the conversions of those that cannot be kept queued at once:
-  // they run ahead, one per processor, while the songs are taken in order below.
-  std::vector<SongState> states;
-  states.reserve(total);
-  for (const Soundtrack& soundtrack : list) {
-    for (const Song& song : soundtrack.songs) states.push_back(ExamineSong(song, old_manifest, soundtracks));
-  }
-  auto converted_file = [&](std::size_t index) {
-    return staging / ("c" + std::to_string(index) + ".WMA");
-  };
-  ImportState run;
-  bool stopped = false;
-  {
-    SongConversionQueue queue(*platform, converters, ConversionThreads());
-    std::size_t index = 0;
-    for (const Soundtrack& soundtrack : list) {
-      for (const Song& song : soundtrack.songs) {
-        if (states[index].keep == nullptr) queue.Add(index, SongJob{song.path, converted_file(index)});
-        ++index;
-      }
-    }
-
-    std::size_t done = 0;
-    for (std::size_t i = 0; i < list.size() && !stopped; ++i) {
-      std::vector<Song> made;
-      for (Song& song : list[i].songs) {
-        if (cancel) {
-          stopped = true;
-          break;
-        }
-        const std::size_t current = done++;
-        Progress(kTitle,
-                 std::to_string(current + 1) + " of " + std::to_string(total) + ": " +
-                     PathToUtf8(song.path.filename()),
-                 double(current) / double(total));
-        const SongState& state = states[current];
-        const fs::path staged = soundtracks / kStagingName / (std::to_string(run.staged.size()) + ".WMA");
-
-        bool ready = false;
-        bool queued = state.keep == nullptr;
-        if (state.keep != nullptr) {
-          song.name = state.keep->name.value_or(song.name);
-          song.ms = state.keep->ms;
-          const fs::path old_file = soundtracks / PathFromUtf8(state.keep->file);
-          if (MoveReplacing(old_file, staged, ignored)) {
-            run.moved.emplace_back(staged, old_file);
-            ++run.kept;
-            ready = true;
-          }
-        }
-        if (!ready) {
-          const SongConversion result =
-              queued ? queue.Take(current)
-                     : ConvertSong(*platform, converters, SongJob{song.path, converted_file(current)});
-          ApplyProbe(result.probe, song);
-          if (cancel) {
-            stopped = true;
-            break;
-          }
-          if (result.converted && MoveReplacing(converted_file(current), staged, ignored)) {
-            ++run.converted;
-          } else {
-            Log("music: " + state.key + " could not be converted" +
-                (result.last_line.empty() ? "" : ": " + result.last_line));
-            ++run.failed;
-            continue;
-          }
-        }
-
-        const std::string name = SongFileName(unsigned(i + 1), int(made.size()));
-        run.staged.emplace_back(staged, name);
-        run.staged_keys.push_back(state.key);
-        run.manifest[state.key] = ManifestEntry{state.size, state.time, name, song.name, song.ms};
-        made.push_back(song);
-      }
-      if (!stopped) list[i].songs = std::move(made);
-    }
-  }  // the queue is gone: no converter runs any more
-  if (stopped) return RollBackMusic(run.moved, staging, error);
-
-  // From here on the import runs to its end: soundtracks whose songs all failed drop out, and
-  // the rest are numbered again.
-  std::erase_if(list, [](const Soundtrack& soundtrack) { return soundtrack.songs.empty(); });
-  std::size_t entry = 0;
-  for (std::size_t j = 0; j < list.size(); ++j) {
-    for (std::size_t s = 0; s < list[j].songs.size(); ++s, ++entry) {
-      const std::string name = SongFileName(unsigned(j + 1), int(s));
-      run.staged[entry].second = name;
-      run.manifest[run.staged_keys[entry]].file = name;
-    }
-  }
-
-  RemoveSoundtrackFolders(soundtracks, staging);
-  for (const auto& [staged, name] : run.staged) {
-    const fs::path target = soundtracks / PathFromUtf8(name);
-    fs::create_directories(target.parent_path(), ec);
-    MoveReplacing(staged, target, ignored);
-  }
-  RemoveTree(staging, ignored);
-  WriteWholeFile(db_file, BuildSoundtrackDb(list));
-  WriteManifest(manifest_file, run.manifest);
+  RemoveTree(run.staging(), ignored);
+  fs::create_directories(run.staging(), ec);
+  if (!run.TakeSongs(list, old_manifest)) return RollBackMusic(run.moved(), run.staging(), error);
+  run.PutInPlace(list);
   SetSetting("music", PathToUtf8(folder));
 
-  summary = std::to_string(run.staged.size()) + " songs in " + std::to_string(list.size()) +
+  summary = std::to_string(run.staged_count()) + " songs in " + std::to_string(list.size()) +
             " soundtracks";
-  if (run.failed > 0) {
-    summary += " (" + std::to_string(run.failed) + " could not be converted: see launcher.log)";
+  if (run.failed() > 0) {
+    summary += " (" + std::to_string(run.failed()) + " could not be converted: see launcher.log)";
   }
-  Log("music: " + summary + ", " + std::to_string(run.converted) + " converted, " +
-      std::to_string(run.kept) + " kept from last time, from " + PathToUtf8(folder));
+  Log("music: " + summary + ", " + std::to_string(run.converted()) + " converted, " +
+      std::to_string(run.kept()) + " kept from last time, from " + PathToUtf8(folder));
   Progress("Ready", "", 1.0);
   return true;
 }

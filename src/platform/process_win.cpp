@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -110,6 +111,14 @@ HANDLE CreateKillOnCloseJob() {
   return job;
 }
 
+// Held from the making of a child's inheritable pipe end until it is closed after the child has
+// started: a child that another thread starts meanwhile would inherit that end too and keep the
+// pipe open, so the first run would wait for the other child to end before it sees its own end.
+std::mutex& InheritableHandlesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 struct WatcherParams {
   HANDLE job;
   const std::atomic<bool>* cancel;
@@ -148,6 +157,7 @@ int RunProcess(const std::wstring& command_line, const std::filesystem::path& cw
   inheritable.bInheritHandle = TRUE;
   Handle read_end;
   Handle write_end;
+  std::unique_lock<std::mutex> inheriting(InheritableHandlesMutex());
   if (!CreatePipe(read_end.out(), write_end.out(), &inheritable, 0)) return -1;
   SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
 
@@ -170,6 +180,7 @@ int RunProcess(const std::wstring& command_line, const std::filesystem::path& cw
   const DWORD start_error = GetLastError();
   // Only the child keeps the write end, so reading ends when it and its descendants close it.
   write_end.reset();
+  inheriting.unlock();
 
   if (!started) {
     if (sink) {

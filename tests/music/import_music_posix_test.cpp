@@ -14,6 +14,7 @@
 
 #include "builder/builder_fixture.h"
 #include "builder/file_ops.h"
+#include "music/db_reader.h"
 #include "music/soundtrack_db.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
@@ -22,17 +23,9 @@ namespace launcher::test {
 namespace {
 namespace fs = std::filesystem;
 
-uint32_t U32At(const std::string& bytes, std::size_t offset) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | uint8_t(bytes.at(offset + i));
-  return value;
-}
-
-// A name slot of ST.DB as UTF-8 (the tests' names are ASCII).
+uint32_t U32At(const std::string& db, std::size_t offset) { return DbReader(db).U32(offset); }
 std::string NameAt(const std::string& db, std::size_t offset) {
-  std::string name;
-  for (std::size_t i = 0; i < 31 && db.at(offset + 2 * i) != 0; ++i) name += db[offset + 2 * i];
-  return name;
+  return DbReader(db).AsciiName(offset);
 }
 
 class MusicImport : public BuilderTest {

@@ -10,6 +10,7 @@
 
 #include "builder/builder_fixture.h"
 #include "catalogue/builtin_texts.h"
+#include "music/db_reader.h"
 #include "music/soundtrack_db.h"
 #include "platform/sha.h"
 #include "support/file_tree.h"
@@ -25,18 +26,6 @@ class SuffixPlatform : public TestPlatform {
  public:
   std::string ExeSuffix() override { return ".exe"; }
 };
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256 sha;
-  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return sha.FinalHex();
-}
-
-uint32_t U32At(const std::string& bytes, std::size_t offset) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | uint8_t(bytes.at(offset + i));
-  return value;
-}
 
 class MusicToolchain : public BuilderTest {
  protected:
@@ -57,7 +46,7 @@ class MusicToolchain : public BuilderTest {
     server.Serve("/ffmpeg.zip", zip);
     server.Serve("/toolchain.json",
                  R"({"tools": [{"id": "ffmpeg", "title": "FFmpeg", "url": ")" +
-                     server.Url("/ffmpeg.zip") + R"(", "sha256": ")" + Sha256Of(zip) +
+                     server.Url("/ffmpeg.zip") + R"(", "sha256": ")" + Sha256File(scratch / "ffmpeg.zip") +
                      R"(", "size": )" + std::to_string(zip.size()) + "}]}");
   }
 
@@ -97,11 +86,12 @@ TEST_F(MusicToolchain, ConvertsWithTheInstalledTool) {
   EXPECT_EQ(files.size(), 4u);  // two songs, ST.DB and the manifest
 
   const std::string db = files.at("ST.DB");
-  EXPECT_EQ(U32At(db, 4), 1u);
-  EXPECT_EQ(U32At(db, 512 + 8), 2u);
-  EXPECT_EQ(U32At(db, 512 + 348), 61250u + 2000u);
-  EXPECT_EQ(U32At(db, kDbBlocksOffset + 40), 61250u);
-  EXPECT_EQ(U32At(db, kDbBlocksOffset + 44), 2000u);
+  const DbReader read(db);
+  EXPECT_EQ(read.U32(4), 1u);
+  EXPECT_EQ(read.U32(512 + 8), 2u);
+  EXPECT_EQ(read.U32(512 + 348), 61250u + 2000u);
+  EXPECT_EQ(read.U32(kDbBlocksOffset + 40), 61250u);
+  EXPECT_EQ(read.U32(kDbBlocksOffset + 44), 2000u);
 
   // Installed once: the second import neither downloads nor converts.
   ASSERT_EQ(server.Count("/ffmpeg.zip"), 1);
