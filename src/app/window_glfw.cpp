@@ -125,6 +125,9 @@ int Run(int argc, char** argv) {
   }
 
   const std::string title = app.game.title + " - Launcher";
+  glfwSetErrorCallback([](int code, const char* text) {
+    std::fprintf(stderr, "GLFW error %d: %s\n", code, text != nullptr ? text : "");
+  });
   GLFWwindow* window = nullptr;
   if (glfwInit()) {
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
