@@ -80,8 +80,8 @@ Setup* Bench() {
   s.tool.sha256 = digest;
   s.tool.files = {{"tool.tar.xz", s.server.Url("/tool.tar.xz"), digest, size}};
   launcher::GameDescription game;
-  s.builder = std::make_unique<launcher::Builder>(game, s.out / "launcher", s.http.get(),
-                                                  s.platform.get());
+  s.builder =
+      std::make_unique<launcher::Builder>(game, s.out / "launcher", s.http.get(), s.platform.get());
   return &s;
 }
 
@@ -134,8 +134,8 @@ void RunSide(benchmark::State& state, Side* side) {
   for (auto _ : state) {
     std::string error;
     double seconds = 0;
-    const bool ok = side->launcher ? LauncherRound(*s, seconds, error)
-                                   : ShellRound(*s, seconds, error);
+    const bool ok =
+        side->launcher ? LauncherRound(*s, seconds, error) : ShellRound(*s, seconds, error);
     if (!ok) {
       state.SkipWithError(error.c_str());
       break;
@@ -191,8 +191,7 @@ int main(int argc, char** argv) {
           ->Unit(benchmark::kMillisecond);
     }
   }
-  benchmark::RegisterBenchmark("BM_InstalledTool", BM_InstalledTool)
-      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("BM_InstalledTool", BM_InstalledTool)->Unit(benchmark::kMicrosecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (setup) Clean(*setup);

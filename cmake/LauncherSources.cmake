@@ -45,3 +45,37 @@ function(launcher_warnings target)
     target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${LAUNCHER_WERROR}>:/WX>)
   endif()
 endfunction()
+
+# launcher_layer_include_dirs(src_dir layers_dir folder...): for each folder, in order, makes
+# <layers_dir>/<folder>/ holding links named after that folder and every folder before it, each
+# to <src_dir>/<name>, and sets LAUNCHER_LAYER_INCLUDE_<folder> to it. A target that compiles
+# against that folder sees only those, so an include of a later folder fails to compile. Where
+# the host cannot make links (Windows without the right to), every LAUNCHER_LAYER_INCLUDE_<folder>
+# is src_dir and the layering is not checked there.
+function(launcher_layer_include_dirs src_dir layers_dir)
+  set(below)
+  foreach(folder IN LISTS ARGN)
+    list(APPEND below ${folder})
+    set(dir "${layers_dir}/${folder}")
+    file(MAKE_DIRECTORY "${dir}")
+    foreach(name IN LISTS below)
+      set(link "${dir}/${name}")
+      if(IS_SYMLINK "${link}")
+        file(READ_SYMLINK "${link}" target)
+        if(target STREQUAL "${src_dir}/${name}")
+          continue()
+        endif()
+      endif()
+      file(REMOVE "${link}")
+      file(CREATE_LINK "${src_dir}/${name}" "${link}" RESULT failed SYMBOLIC)
+      if(failed)
+        message(STATUS "Cannot link ${link} (${failed}); the layers' includes are not checked")
+        foreach(each IN LISTS ARGN)
+          set(LAUNCHER_LAYER_INCLUDE_${each} "${src_dir}" PARENT_SCOPE)
+        endforeach()
+        return()
+      endif()
+    endforeach()
+    set(LAUNCHER_LAYER_INCLUDE_${folder} "${dir}" PARENT_SCOPE)
+  endforeach()
+endfunction()

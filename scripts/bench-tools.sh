@@ -42,8 +42,9 @@ cmake --build "$build" --target tool_install_bench -j "$LAUNCHER_JOBS" >"$cache/
   { cat "$cache/build.log"; exit 1; }
 
 printf 'archive: %s MB, payload %s MB in %s files; %s cores, load average %s\n' \
-  "$(( $(stat -c %s "$cache/tool.tar.xz") / 1000000 ))" "$(du -sm "$cache/tool-payload" | cut -f1)" \
-  "$(find "$cache/tool-payload" -type f | wc -l)" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
+  "$(( $(stat -c %s "$cache/tool.tar.xz") / 1000000 ))" \
+  "$(du -sm "$cache/tool-payload" | cut -f1)" "$(find "$cache/tool-payload" -type f | wc -l)" \
+  "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
 LAUNCHER_BENCH_ARCHIVE="$cache/tool.tar.xz" LAUNCHER_BENCH_OUT="$cache/tool-out" \
   "$build/bench/tool_install_bench" "$@"
 rm -rf "$cache/tool-out"

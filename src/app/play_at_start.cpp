@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "app/game_process.h"
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "platform/download.h"
 #include "platform/platform.h"
 

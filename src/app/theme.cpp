@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "builder/builder.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;

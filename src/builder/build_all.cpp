@@ -1,7 +1,7 @@
 // The one entry point of the build jobs: the prebuilt package in package mode, otherwise the
 // build of the game from source on this PC.
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 

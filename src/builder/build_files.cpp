@@ -3,8 +3,8 @@
 #include <system_error>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "platform/file_ops.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace fs = std::filesystem;

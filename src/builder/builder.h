@@ -5,6 +5,11 @@
 // toolchain text right after construction, and then calls it from the main thread (quick queries,
 // choosing the game copy) and from the single worker thread (everything long).
 //
+// Threads: the log is written under log_mutex; launcher.json is read and changed from both
+// threads, and every change (read the file, set one key, write it back) holds settings_mutex,
+// so that two changes never lose each other's key. Readers take no lock: the file is replaced
+// whole by a rename, so a reader sees the old or the new file.
+//
 // Files below the root:
 //   launcher.json   the player's settings: "game", "game_sha1", "built", "play_at_start", "music"
 //   launcher.log    one line per event, "%H:%M:%S " and the text
@@ -24,6 +29,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "catalogue/game_copy.h"
 #include "catalogue/game_description.h"
@@ -50,9 +57,6 @@ struct StageTime {
 // A byte count for the player: "%.0f MB" below 1 GiB, "%.1f GB" from there (binary units).
 std::string FormatSize(uint64_t bytes);
 
-// Assigns the whole file (raw bytes) to `out`; false, leaving `out` alone, when it cannot be opened.
-bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
-
 // The sub-folder of `folder` whose name sorts last (text order, so "14.9" comes after "14.44");
 // an empty path when there is none or the folder cannot be listed.
 std::filesystem::path NewestSubfolder(const std::filesystem::path& folder);
@@ -62,7 +66,8 @@ std::string JoinStrings(char separator, const std::vector<std::filesystem::path>
 
 // Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
 // out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
-// top-level *.toml, and anything that could leave the staging folder).
+// top-level *.toml, and anything that could leave the staging folder). The rules judge the name
+// in one spelling ('\\' as '/', no empty or "." components), which is also the path returned.
 std::string MapPackageEntry(const std::string& entry);
 
 // The step counts at the start of a build tool's output line such as "[812/2045] Linking ...":
@@ -288,6 +293,8 @@ class Builder {
   std::filesystem::path BuildFilesFolder() const;
   // A string value of launcher.json; "" when the file, the key or its type is wrong.
   std::string SettingText(const std::string& key) const;
+  // Stores `value` under `key` in launcher.json, keeping every other key (under settings_mutex).
+  void WriteSetting(const std::string& key, const nlohmann::json& value);
 
   GameDescription game;
   std::filesystem::path root;
@@ -295,6 +302,7 @@ class Builder {
   Platform* platform;
   Toolchain toolchain;
   std::mutex log_mutex;
+  std::mutex settings_mutex;  // held by every read-change-write of launcher.json
 };
 
 }  // namespace launcher

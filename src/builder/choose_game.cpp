@@ -3,11 +3,9 @@
 #include <system_error>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -30,16 +28,7 @@ std::vector<fs::path> ListFolder(const fs::path& folder) {
 }  // namespace
 
 fs::path Builder::GamePath() const {
-  std::string text;
-  if (!ReadWholeFile(root / "launcher.json", text)) return {};
-  const nlohmann::json settings = nlohmann::json::parse(text, nullptr, false);
-  if (settings.is_discarded()) return {};
-  std::string recorded;
-  if (settings.is_object()) {
-    const auto found = settings.find("game");
-    if (found != settings.end() && found->is_string()) recorded = found->get<std::string>();
-  }
-  const fs::path path = PathFromUtf8(recorded);
+  const fs::path path = PathFromUtf8(SettingText("game"));
   if (path.empty()) return path;
   std::error_code ec;
   if (fs::exists(path, ec)) return path;

@@ -6,10 +6,10 @@
 #include <system_error>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "builder/install_names.h"
 #include "builder/leading_number.h"
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace fs = std::filesystem;

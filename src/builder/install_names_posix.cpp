@@ -1,7 +1,7 @@
 // Elsewhere an executable has no suffix: the whole file name is the one listed.
 #include "builder/install_names.h"
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 

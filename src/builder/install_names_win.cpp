@@ -1,7 +1,7 @@
 // Windows: an executable ends in ".exe"; the name before it is the one listed.
 #include "builder/install_names.h"
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 

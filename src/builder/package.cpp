@@ -1,15 +1,17 @@
 // The prebuilt-package road: find the package for the chosen copy, download it (or take the one
 // beside the launcher), unpack it into play/.next, then hand over to the code preparation and
 // the replacement of the play folder.
+#include <algorithm>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "catalogue/json_read.h"
 #include "catalogue/release.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
+#include "platform/file_ops.h"
 #include "platform/zip.h"
 
 namespace launcher {
@@ -28,18 +30,43 @@ std::string BesideStamp(const fs::path& zip) {
   return size_text + " " + time_text;
 }
 
+// The entry's name in one spelling, so that the rules below see what the unpacker will write:
+// '\\' read as '/' (Windows takes it for one), no empty or "." components, and a folder entry's
+// trailing '/' kept. False for a name that the rules cannot safely judge: one with a component
+// ending in '.' or ' ', which Windows drops ("hdd." is hdd there).
+bool NormalEntryName(const std::string& entry, std::string& normal) {
+  std::string name = entry;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  normal.clear();
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part.back() == '.' || part.back() == ' ') return false;
+    if (!normal.empty()) normal += '/';
+    normal += part;
+  }
+  if (!normal.empty() && name.back() == '/') normal += '/';
+  return true;
+}
+
 }  // namespace
 
 std::string MapPackageEntry(const std::string& entry) {
-  std::string name = entry;
-  if (StartsWith(name, "./")) name.erase(0, 2);
+  // An absolute name, a drive or stream (':') and a parent step are refused whatever else they
+  // hold, before the name is put into its one spelling.
+  if (entry.empty() || entry[0] == '/' || entry[0] == '\\') return "";
+  if (entry.find("..") != std::string::npos || entry.find(':') != std::string::npos) return "";
+  std::string name;
+  if (!NormalEntryName(entry, name) || name.empty()) return "";
   const std::string lower = AsciiLower(name);
   for (const char* player_folder :
        {"hdd/", "assets/", "logs/", "screenshots/", "captures/", "compiler/work/"}) {
     if (StartsWith(lower, player_folder)) return "";
   }
-  if (name.find("..") != std::string::npos) return "";
-  if (name.empty() || name[0] == '/' || name.find(':') != std::string::npos) return "";
   if (lower.size() > 5 && EndsWith(lower, ".toml") && lower.find('/') == std::string::npos) {
     return "";
   }
@@ -167,18 +194,14 @@ bool Builder::DownloadPackage(PackageRun& run) {
     run.err = "Could not find the game's package for " + tag + ": " + error;
     return false;
   }
-  const nlohmann::json description = nlohmann::json::parse(text, nullptr, false);
-  const auto sha256 = description.is_object() ? description.find("sha256") : description.end();
-  if (!description.is_object() || sha256 == description.end() || !sha256->is_string()) {
+  const nlohmann::json description = json_read::Parse<nlohmann::json>(text);
+  const nlohmann::json* sha256 = json_read::Member(description, "sha256");
+  if (sha256 == nullptr || !sha256->is_string()) {
     run.err = "The package's description for " + tag + " could not be read.";
     return false;
   }
   run.stamp = sha256->get<std::string>();
-  uint64_t size = 0;
-  const auto size_field = description.find("size");
-  if (size_field != description.end() && size_field->is_number_unsigned()) {
-    size = size_field->get<uint64_t>();
-  }
+  const uint64_t size = json_read::Unsigned(description, "size", 0);
 
   std::error_code ec;
   fs::create_directories(run.downloads, ec);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;

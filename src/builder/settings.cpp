@@ -1,16 +1,17 @@
 // The root's layout as path queries, and launcher.json: every read parses the file anew, every
-// write reads it, changes one key and puts the whole file back.
+// write reads it, changes one key and puts the whole file back, under the Builder's settings
+// mutex so that writers on two threads never lose each other's key.
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "catalogue/json_read.h"
+#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -21,7 +22,7 @@ namespace {
 json ReadSettings(const fs::path& file) {
   std::string text;
   if (!ReadWholeFile(file, text)) return json();
-  json settings = json::parse(text, nullptr, false);
+  json settings = json_read::Parse<json>(text);
   if (!settings.is_object()) return json();
   return settings;
 }
@@ -58,21 +59,16 @@ void ReplaceFileText(const fs::path& file, const std::string& text) {
   }
 }
 
-void WriteSetting(const fs::path& file, const std::string& key, json value) {
-  json settings = ReadSettings(file);
-  if (!settings.is_object()) settings = json::object();
-  settings[key] = std::move(value);
-  // Non-ASCII text stays UTF-8; a value that is not valid UTF-8 is mended rather than thrown on.
-  ReplaceFileText(file, settings.dump(2, ' ', false, json::error_handler_t::replace));
-}
-
 }  // namespace
 
-bool ReadWholeFile(const fs::path& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+void Builder::WriteSetting(const std::string& key, const nlohmann::json& value) {
+  const fs::path file = root / "launcher.json";
+  std::lock_guard<std::mutex> lock(settings_mutex);
+  json settings = ReadSettings(file);
+  if (!settings.is_object()) settings = json::object();
+  settings[key] = value;
+  // Non-ASCII text stays UTF-8; a value that is not valid UTF-8 is mended rather than thrown on.
+  ReplaceFileText(file, settings.dump(2, ' ', false, json::error_handler_t::replace));
 }
 
 bool Builder::PackageMode() const { return !game.package.empty() || !game.packages.empty(); }
@@ -93,26 +89,19 @@ bool Builder::IsGameInPlace() const {
 }
 
 void Builder::SetSetting(const std::string& key, const std::string& value) {
-  WriteSetting(root / "launcher.json", key, json(value));
+  WriteSetting(key, json(value));
 }
 
-void Builder::SetPlayAtStart(bool on) { WriteSetting(root / "launcher.json", "play_at_start", json(on)); }
+void Builder::SetPlayAtStart(bool on) { WriteSetting("play_at_start", json(on)); }
 
 std::string Builder::SettingText(const std::string& key) const {
-  const json settings = ReadSettings(root / "launcher.json");
-  if (!settings.is_object()) return "";
-  const auto found = settings.find(key);
-  if (found == settings.end() || !found->is_string()) return "";
-  return found->get<std::string>();
+  return json_read::Text(ReadSettings(root / "launcher.json"), key.c_str());
 }
 
 std::string Builder::BuiltVersion() const { return SettingText("built"); }
 
 bool Builder::PlayAtStart() const {
-  const json settings = ReadSettings(root / "launcher.json");
-  if (!settings.is_object()) return false;
-  const auto found = settings.find("play_at_start");
-  return found != settings.end() && found->is_boolean() && found->get<bool>();
+  return json_read::Bool(ReadSettings(root / "launcher.json"), "play_at_start", false);
 }
 
 }  // namespace launcher

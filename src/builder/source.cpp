@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "builder/git_progress.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"
-#include "platform/zip.h"
+#include "platform/archive_path.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -52,9 +52,9 @@ std::map<std::string, std::string> Builder::BuildEnvironment(const Toolchain& to
   const fs::path v = PathFromUtf8(version);
 
   std::map<std::string, std::string> env;
-  std::string path = JoinStrings(separator, {ToolFolder("llvm") / "bin", ToolFolder("cmake") / "bin",
-                                             ToolFolder("ninja"), ToolFolder("git") / "cmd",
-                                             kits / "bin" / v / "x64"});
+  std::string path = JoinStrings(
+      separator, {ToolFolder("llvm") / "bin", ToolFolder("cmake") / "bin", ToolFolder("ninja"),
+                  ToolFolder("git") / "cmd", kits / "bin" / v / "x64"});
   const std::string inherited = platform->GetEnv("PATH");
   if (!inherited.empty()) path += separator + inherited;
   env["PATH"] = path;
@@ -66,11 +66,11 @@ std::map<std::string, std::string> Builder::BuildEnvironment(const Toolchain& to
 
   const fs::path include = kits / "Include" / v;
   const fs::path lib = kits / "Lib" / v;
-  env["INCLUDE"] = JoinStrings(separator, {msvc / "include", include / "ucrt", include / "shared",
-                                           include / "um", include / "winrt",
-                                           include / "cppwinrt"});
-  env["LIB"] = JoinStrings(separator, {msvc / "lib" / "x64", lib / "ucrt" / "x64",
-                                       lib / "um" / "x64"});
+  env["INCLUDE"] =
+      JoinStrings(separator, {msvc / "include", include / "ucrt", include / "shared",
+                              include / "um", include / "winrt", include / "cppwinrt"});
+  env["LIB"] =
+      JoinStrings(separator, {msvc / "lib" / "x64", lib / "ucrt" / "x64", lib / "um" / "x64"});
   env["VCToolsInstallDir"] = PathToUtf8(msvc) + "\\";
   env["WindowsSdkDir"] = PathToUtf8(kits) + "\\";
   env["WindowsSDKVersion"] = version + "\\";
@@ -93,8 +93,8 @@ int Builder::Git(const std::vector<std::string>& args, std::string* out, std::st
   };
   const int result = platform->Run(command, root, BuildEnvironment(toolchain), sink, &cancel);
   if (result != 0) {
-    err = "git " + (args.empty() ? std::string() : args[0]) + " failed (" +
-          std::to_string(result) + "), see launcher.log";
+    err = "git " + (args.empty() ? std::string() : args[0]) + " failed (" + std::to_string(result) +
+          "), see launcher.log";
   }
   return result;
 }
@@ -118,8 +118,8 @@ bool Builder::FetchSource(std::string& err) {
     }
   } else if (tag) {
     const std::string ref = "refs/tags/" + revision;
-    if (Git({"-C", s, "fetch", "--progress", "--force", "origin", ref + ":" + ref}, nullptr,
-            err) != 0 ||
+    if (Git({"-C", s, "fetch", "--progress", "--force", "origin", ref + ":" + ref}, nullptr, err) !=
+            0 ||
         Git({"-C", s, "reset", "--hard", revision}, nullptr, err) != 0) {
       return false;
     }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
-#include "catalogue/ascii.h"
+#include "platform/file_ops.h"
+#include "platform/ascii.h"
 #include "catalogue/entry_names.h"
 #include "platform/download.h"
 #include "platform/tar_xz.h"

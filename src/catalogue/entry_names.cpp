@@ -1,19 +1,13 @@
 #include "catalogue/entry_names.h"
 
-#include "catalogue/ascii.h"
+#include "catalogue/file_names.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace {
 
 // A .vsix package keeps its payload under this folder, beside the package format's own files.
 constexpr std::string_view kVsixContents = "Contents/";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // '*' matches any run of characters without '/', the empty run included; every other pattern
 // character matches only itself. On a mismatch the most recent '*' takes one more character.
@@ -46,24 +40,6 @@ bool KeepPatternMatches(const std::string& pattern, const std::string& name) {
 }
 
 }  // namespace
-
-std::string PercentDecode(const std::string& text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        decoded.push_back(char(high * 16 + low));
-        i += 2;
-        continue;
-      }
-    }
-    decoded.push_back(text[i]);
-  }
-  return decoded;
-}
 
 std::string StripComponents(const std::string& name, int count) {
   if (count <= 0) return name;

@@ -10,9 +10,6 @@ namespace launcher {
 // The path under the tool's folder at which the entry is written, or "" to leave it out.
 std::string MapEntryName(const Tool& tool, const std::string& name);
 
-// Every "%" followed by two hexadecimal digits becomes the byte they give.
-std::string PercentDecode(const std::string& text);
-
 // The name without its first `count` components, or "" when it has fewer.
 std::string StripComponents(const std::string& name, int count);
 

@@ -1,10 +1,10 @@
 #include "catalogue/game_copy.h"
 
-#include <fstream>
 #include <system_error>
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 #include "platform/disc_image.h"
+#include "platform/file_ops.h"
 #include "platform/platform.h"
 #include "platform/sha.h"
 
@@ -40,20 +40,6 @@ fs::path FindInFolder(const fs::path& folder, const std::string& name) {
   return {};
 }
 
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>& bytes) {
-  std::error_code ec;
-  if (path.empty() || fs::is_directory(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.clear();
-  char buffer[64 * 1024];
-  while (in) {
-    in.read(buffer, sizeof buffer);
-    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-  }
-  return in.eof() && !in.bad();
-}
-
 bool ReadXbeFromDisc(const std::string& name, const GameCopy& copy, std::vector<uint8_t>& bytes,
                      std::string& error) {
   DiscImage image;
@@ -73,11 +59,13 @@ bool ReadXbeFromDisc(const std::string& name, const GameCopy& copy, std::vector<
 
 bool ReadXbeFromFolder(const std::string& name, const GameCopy& copy, std::vector<uint8_t>& bytes,
                        std::string& error) {
-  if (!ReadWholeFile(FindInFolder(copy.path, name), bytes)) {
+  std::string text;
+  if (!ReadWholeFile(FindInFolder(copy.path, name), text)) {
     bytes.clear();
     error = "there is no " + name + " in " + PathToUtf8(copy.path);
     return false;
   }
+  bytes.assign(text.begin(), text.end());
   return true;
 }
 

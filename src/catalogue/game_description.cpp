@@ -2,8 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
+#include "catalogue/file_names.h"
 #include "catalogue/json_read.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace {
@@ -47,7 +48,7 @@ std::vector<std::string> ReadNameList(const Json& document, const char* key,
 }  // namespace
 
 bool ParseGameDescription(std::string_view json, GameDescription& game, std::string& error) {
-  const Json document = Json::parse(json.begin(), json.end(), nullptr, false);
+  const Json document = jr::Parse<Json>(json);
   if (document.is_discarded()) {
     error = "game.json is not readable";
     return false;
@@ -71,6 +72,15 @@ bool ParseGameDescription(std::string_view json, GameDescription& game, std::str
       game.releases.empty()) {
     error = "game.json needs a title, a short name, a repo and its releases";
     return false;
+  }
+  // A package's name is also its file name in the downloads folder and beside the launcher.
+  std::vector<std::string> package_names = {game.package};
+  for (const auto& [sha1, name] : game.packages) package_names.push_back(name);
+  for (const std::string& name : package_names) {
+    if (!name.empty() && !IsPlainFileName(name)) {
+      error = "game.json names a package that is not a plain file name: " + name;
+      return false;
+    }
   }
   return true;
 }

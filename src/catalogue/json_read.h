@@ -1,4 +1,6 @@
-// Type-checked reading of JSON members for the catalogue's documents.
+// Reading the JSON documents that come from outside (launcher.json, game.json, toolchain.json,
+// the release JSON, Visual Studio's channel and manifest, the package description): parsing
+// without exceptions and with a depth limit, then type-checked reading of members.
 //
 // Every document is read key by key with a default for an absent key. A member whose value has
 // another type than the format expects is treated like an absent key, so a malformed document
@@ -8,11 +10,50 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace launcher::json_read {
+
+// No document the launcher reads or writes nests arrays and objects anywhere near this deep.
+// A deeper one is refused before it is parsed: the parser, the destructor and dump() recurse
+// once per level, so thousands of levels would take seconds, gigabytes and a 1 MiB stack.
+constexpr int kMaxDepth = 64;
+
+// Whether the arrays and objects of `text` nest at most `limit` deep, counting brackets outside
+// strings. Cheap and tolerant: on text that is not JSON it answers for the brackets it sees.
+inline bool DepthWithin(std::string_view text, int limit) {
+  int depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
+// The document in `text`, or a discarded value when it is not JSON or nests deeper than
+// kMaxDepth. Never throws.
+template <typename Json>
+Json Parse(std::string_view text) {
+  if (!DepthWithin(text, kMaxDepth)) return Json(Json::value_t::discarded);
+  return Json::parse(text.begin(), text.end(), nullptr, false);
+}
 
 // The member `key` of `object`, or null when `object` is not an object or has no such member.
 template <typename Json>

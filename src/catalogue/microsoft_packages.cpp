@@ -7,9 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
+#include "catalogue/file_names.h"
 #include "catalogue/json_read.h"
 #include "catalogue/toolchain.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
 
 namespace launcher {
@@ -36,7 +37,7 @@ struct MicrosoftEntries {
 using PackageIndex = std::map<std::string, const Json*>;
 
 bool ReadEntries(const std::string& json, MicrosoftEntries& entries, std::string& error) {
-  const Json document = Json::parse(json, nullptr, false);
+  const Json document = jr::Parse<Json>(json);
   const Json* msvc = jr::Member(document, "msvc");
   const Json* sdk = jr::Member(document, "sdk");
   if (msvc == nullptr || sdk == nullptr) {
@@ -55,7 +56,7 @@ bool ReadEntries(const std::string& json, MicrosoftEntries& entries, std::string
 // The manifest's URL: the first payload's of the channel item that names it (the last such item
 // when several do).
 std::string ManifestUrl(const std::string& channel_text) {
-  const Json channel = Json::parse(channel_text, nullptr, false);
+  const Json channel = jr::Parse<Json>(channel_text);
   std::string url;
   const Json* items = jr::Array(channel, "channelItems");
   if (items == nullptr) return url;
@@ -152,6 +153,21 @@ bool MakeSdkTool(const MicrosoftEntries& entries, const PackageIndex& index, Too
   return true;
 }
 
+// Each file of a tool is written under its name in the tool's download folder: every name must
+// be one plain file name, whatever the manifest (or a package name of toolchain.json) says.
+bool CheckFileNames(const Tool& tool, std::string& error) {
+  for (const std::vector<FileRef>* list : {&tool.files, &tool.cabs}) {
+    for (const FileRef& file : *list) {
+      if (!IsPlainFileName(file.name)) {
+        error = "the Visual Studio manifest gives a file name that is not a plain file name: \"" +
+                file.name + "\"";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void ParsePayloads(const nlohmann::json& package, std::vector<FileRef>& files) {
@@ -190,7 +206,7 @@ bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& to
     error = "Visual Studio manifest: " + fetch_error;
     return false;
   }
-  const Json manifest = Json::parse(manifest_text, nullptr, false);
+  const Json manifest = jr::Parse<Json>(manifest_text);
   const Json* packages = jr::Array(manifest, "packages");
   if (packages == nullptr) {
     error = "the Visual Studio manifest is not readable";
@@ -202,6 +218,7 @@ bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& to
   Tool winsdk;
   if (!MakeMsvcTool(entries, index, msvc, error)) return false;
   if (!MakeSdkTool(entries, index, winsdk, error)) return false;
+  if (!CheckFileNames(msvc, error) || !CheckFileNames(winsdk, error)) return false;
   toolchain.sdk_version = entries.sdk_version;
   toolchain.tools.push_back(std::move(msvc));
   toolchain.tools.push_back(std::move(winsdk));

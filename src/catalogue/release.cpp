@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
 #include "catalogue/json_read.h"
+#include "platform/ascii.h"
 #include "platform/download.h"
 
 namespace launcher {
@@ -94,7 +94,7 @@ bool FetchLatestRelease(Http& http, const GameDescription& game, Release& out,
   }
   std::string text;
   if (!FetchText(http, url, text, error)) return false;
-  const nlohmann::json release = nlohmann::json::parse(text, nullptr, false);
+  const nlohmann::json release = json_read::Parse<nlohmann::json>(text);
   if (!release.is_object() || !release.contains("tag_name")) {
     error = "no published release";
     return false;

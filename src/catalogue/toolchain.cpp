@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "catalogue/ascii.h"
-#include "catalogue/entry_names.h"
+#include "catalogue/file_names.h"
 #include "catalogue/json_read.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 namespace {
@@ -12,17 +12,6 @@ namespace {
 namespace jr = json_read;
 
 constexpr size_t kSha256Length = 64;
-
-// The tool's id names its folder under tools/ and its file name the download in that folder:
-// each must be one plain name, never a path that leads elsewhere (the description is fetched
-// from the network, and a tool's folder is removed when it is reinstalled).
-bool IsPlainFileName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (const char c : name) {
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
-  }
-  return true;
-}
 
 // The last part of the url, its escapes decoded.
 std::string FileNameOfUrl(const std::string& url) {
@@ -49,6 +38,9 @@ bool ReadTool(const nlohmann::json& element, Tool& tool, std::string& error) {
     error = "toolchain.json: tool " + tool.id + " needs an id, a url and a sha256";
     return false;
   }
+  // The id names the tool's folder under tools/ and the file name the download in it: a path
+  // there would lead elsewhere (the description comes from the network, and a tool's folder is
+  // removed when it is reinstalled).
   if (!IsPlainFileName(tool.id) || !IsPlainFileName(file.name)) {
     error = "toolchain.json: tool " + tool.id + " has an unsafe id or file name";
     return false;
@@ -69,7 +61,7 @@ uint64_t Tool::TotalSize() const {
 }
 
 bool ParseToolchain(const std::string& json, std::vector<Tool>& tools, std::string& error) {
-  const nlohmann::json document = nlohmann::json::parse(json, nullptr, false);
+  const nlohmann::json document = jr::Parse<nlohmann::json>(json);
   const nlohmann::json* list = jr::Array(document, "tools");
   if (list == nullptr) {
     error = "toolchain.json is not readable";

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 
 namespace launcher {
 

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-#include "catalogue/ascii.h"
+#include "platform/ascii.h"
 #include "platform/platform.h"
 
 namespace launcher {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/ascii.h"
 #include "platform/log.h"
 
 namespace launcher {
@@ -45,19 +46,6 @@ uint64_t Le64(const uint8_t* p) {
   return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
 }
 
-unsigned char Upper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Upper(static_cast<unsigned char>(a[i])) != Upper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 struct WalkBudget {
   uint64_t entries = 0;
@@ -136,8 +124,8 @@ std::unique_ptr<DiscImage>& CurrentSlot() {
 bool DiscEntryNameLess(const DiscEntry& a, const DiscEntry& b) {
   const size_t n = std::min(a.name.size(), b.name.size());
   for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = Upper(static_cast<unsigned char>(a.name[i]));
-    const unsigned char y = Upper(static_cast<unsigned char>(b.name[i]));
+    const unsigned char x = AsciiUpper(static_cast<unsigned char>(a.name[i]));
+    const unsigned char y = AsciiUpper(static_cast<unsigned char>(b.name[i]));
     if (x != y) return x < y;
   }
   return a.name.size() < b.name.size();
@@ -242,7 +230,7 @@ const DiscEntry* FindDiscEntryByParts(const DiscImage& image,
     }
     const DiscEntry* match = nullptr;
     for (const DiscEntry& child : stack.back()->children) {
-      if (SameName(child.name, part)) {
+      if (AsciiEqualFolded(child.name, part)) {
         match = &child;
         break;
       }

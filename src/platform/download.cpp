@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/archive_file.h"
+#include "platform/ascii.h"
 #include "platform/platform.h"
 #include "platform/sha.h"
 
@@ -13,13 +14,6 @@ namespace fs = std::filesystem;
 
 constexpr int kAttempts = 5;
 constexpr int kTextAttempts = 3;
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // The length of a file, or 0 when it does not exist.
 uint64_t LengthOf(const fs::path& path) {
@@ -87,7 +81,7 @@ bool FetchText(Http& http, const std::string& url, std::string& out, std::string
 bool Download(Http& http, const std::string& url, const fs::path& dest, const std::string& sha256,
               uint64_t size, const ProgressFn& progress, const std::atomic<bool>* cancel,
               std::string& error) {
-  const std::string digest = LowerAscii(sha256);
+  const std::string digest = AsciiLower(sha256);
   if (IsComplete(dest, digest, size)) return true;
 
   std::error_code ec;

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <strings.h>
 #include <mutex>
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/http.h"
 
 namespace launcher {
@@ -43,10 +43,6 @@ struct Transfer {
   bool stopped = false;  // the sink refused a piece
 };
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  return a.size() == std::strlen(b) && strncasecmp(a.data(), b, a.size()) == 0;
-}
-
 // What the Windows URL splitter accepts: an http or https scheme, a host of 1 to 255 characters,
 // a decimal port when one is given, and a path of fewer than 4096 characters. Checked here so
 // that a bad URL gets the same text on both systems.
@@ -54,7 +50,7 @@ bool IsUsableHttpUrl(const std::string& url) {
   const size_t scheme_end = url.find("://");
   if (scheme_end == std::string::npos) return false;
   const std::string scheme = url.substr(0, scheme_end);
-  if (!EqualsNoCase(scheme, "http") && !EqualsNoCase(scheme, "https")) return false;
+  if (!AsciiEqualFolded(scheme, "http") && !AsciiEqualFolded(scheme, "https")) return false;
   const size_t authority_start = scheme_end + 3;
   const size_t authority_end = std::min(url.find_first_of("/?#", authority_start), url.size());
   std::string host = url.substr(authority_start, authority_end - authority_start);
@@ -72,11 +68,6 @@ bool IsUsableHttpUrl(const std::string& url) {
   if (host.empty() || host.size() > 255) return false;
   const size_t path_end = std::min(url.find_first_of("?#", authority_end), url.size());
   return path_end - authority_end < 4096;
-}
-
-bool StartsWithNoCase(const char* text, size_t size, const char* prefix) {
-  const size_t length = std::strlen(prefix);
-  return size >= length && strncasecmp(text, prefix, length) == 0;
 }
 
 uint64_t ParseDecimal(const char* text, size_t size) {
@@ -108,14 +99,14 @@ bool OnFinalHeaders(Transfer& t) {
 
 size_t OnHeader(char* data, size_t, size_t size, void* user) {
   Transfer& t = *static_cast<Transfer*>(user);
-  if (StartsWithNoCase(data, size, "HTTP/")) {
+  if (StartsWithFolded(std::string_view(data, size), "HTTP/")) {
     const char* space = static_cast<const char*>(std::memchr(data, ' ', size));
     t.block_status = space ? static_cast<long>(ParseDecimal(space, size - (space - data))) : 0;
     t.block_length = 0;
     t.block_location = false;
-  } else if (StartsWithNoCase(data, size, "content-length:")) {
+  } else if (StartsWithFolded(std::string_view(data, size), "content-length:")) {
     t.block_length = ParseDecimal(data + 15, size - 15);
-  } else if (StartsWithNoCase(data, size, "location:")) {
+  } else if (StartsWithFolded(std::string_view(data, size), "location:")) {
     t.block_location = true;
   } else if ((size == 2 && data[0] == '\r') || (size == 1 && data[0] == '\n')) {
     const bool interim = t.block_status >= 100 && t.block_status < 200;

@@ -18,6 +18,16 @@ namespace launcher {
 // every system error message, whatever system supplied the code and the words.
 std::string FormatSystemError(const char* text, std::uint32_t code, std::string_view words);
 
+// The calling thread's last system error: GetLastError on Windows, errno elsewhere.
+std::uint32_t LastErrorCode();
+
+// The system's own words for an error code of LastErrorCode's kind; "" when it has none.
+std::string SystemErrorWords(std::uint32_t code);
+
+// The words for the last system error made to fit inside a sentence (no line end, no closing
+// full stop), or "error " + the code when the system has none.
+std::string LastErrorWords();
+
 // The arguments as one Windows command line: each converted to wide text, quoted with
 // QuoteArg and joined with single spaces.
 std::wstring JoinCommandLine(const std::vector<std::string>& args);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/platform_detail.h"
 
 namespace launcher {
@@ -63,14 +64,12 @@ std::wstring UpperCase(std::wstring text) {
   return text;
 }
 
-wchar_t FoldAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; }
-
 // The order Windows keeps environment blocks in: by UTF-16 code with A to Z folded to a to z
 // (so "_" sorts before the letters), a name before every longer name it begins.
 bool NameBefore(const EnvEntry& a, const EnvEntry& b) {
   return std::lexicographical_compare(
       a.first.begin(), a.first.end(), b.first.begin(), b.first.end(),
-      [](wchar_t x, wchar_t y) { return FoldAsciiLetter(x) < FoldAsciiLetter(y); });
+      [](wchar_t x, wchar_t y) { return AsciiLower(x) < AsciiLower(y); });
 }
 
 // The launcher's environment with each override replacing every entry of its name, compared

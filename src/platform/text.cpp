@@ -64,6 +64,21 @@ std::string FormatSystemError(const char* text, std::uint32_t code, std::string_
   return message;
 }
 
+std::string LastErrorText(const char* text) {
+  const std::uint32_t code = LastErrorCode();
+  return FormatSystemError(text, code, SystemErrorWords(code));
+}
+
+std::string LastErrorWords() {
+  const std::uint32_t code = LastErrorCode();
+  std::string words = SystemErrorWords(code);
+  while (!words.empty() && (words.back() == '\r' || words.back() == '\n' ||
+                            words.back() == ' ' || words.back() == '.')) {
+    words.pop_back();
+  }
+  return words.empty() ? "error " + std::to_string(code) : words;
+}
+
 fs::path MsiLogPath(const fs::path& msi, const fs::path& target) {
   fs::path::string_type folder = target.native();
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == fs::path::preferred_separator)) {

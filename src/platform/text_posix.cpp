@@ -102,11 +102,12 @@ std::string WideToUtf8(std::wstring_view text) {
   return out;
 }
 
-std::string LastErrorText(const char* text) {
-  const int code = errno;
+std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
+
+std::string SystemErrorWords(std::uint32_t code) {
   // The English description, or none for a number the system does not know.
-  const char* words = strerrordesc_np(code);
-  return FormatSystemError(text, static_cast<std::uint32_t>(code), words != nullptr ? words : "");
+  const char* words = strerrordesc_np(static_cast<int>(code));
+  return words != nullptr ? words : "";
 }
 
 }  // namespace launcher

@@ -30,8 +30,9 @@ std::string WideToUtf8(std::wstring_view text) {
   return out;
 }
 
-std::string LastErrorText(const char* text) {
-  const DWORD code = GetLastError();
+std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(GetLastError()); }
+
+std::string SystemErrorWords(std::uint32_t code) {
   wchar_t* buffer = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -42,7 +43,7 @@ std::string LastErrorText(const char* text) {
     words = WideToUtf8(std::wstring_view(buffer, length));
     LocalFree(buffer);
   }
-  return FormatSystemError(text, static_cast<std::uint32_t>(code), words);
+  return words;
 }
 
 }  // namespace launcher

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
 #include "builder_fixture.h"
+#include "platform/file_ops.h"
 #include "support/scratch.h"
 #include "tmpfs_mount.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
 #include "builder_fixture.h"
+#include "platform/file_ops.h"
 #include "support/scratch.h"
 
 namespace launcher::test {

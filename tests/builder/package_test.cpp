@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
 #include "builder_fixture.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"
+#include "platform/file_ops.h"
 #include "platform/sha.h"
 #include "support/disc_image_writer.h"
 #include "support/http_server.h"
@@ -103,6 +103,15 @@ class BuilderPackageTest : public BuilderTest {
     }
     server.ServeFile(path, zip);
     server.Serve(path + ".json", description);
+  }
+
+  // Publishes a package of the game's executable and `extra` entries in place of the usual one.
+  void PublishGameWith(std::vector<ZipEntry> extra) {
+    const fs::path zip = scratch / "other" / kPackage;
+    fs::create_directories(zip.parent_path());
+    extra.insert(extra.begin(), {Exe(), game_bytes, false, true, 0755});
+    WriteZip(zip, extra);
+    Publish(zip);
   }
 
   // The fake game's script for its next runs.
@@ -268,6 +277,40 @@ TEST_F(BuilderPackageTest, ADiscAndOneButtonMakeAPlayableGame) {
   EXPECT_TRUE(seen("Building Halvorn for this PC", "Starting"));
   EXPECT_TRUE(seen("Building Halvorn for this PC", "0 of 2 files"));
   EXPECT_TRUE(seen("Building Halvorn for this PC", "Finishing the build"));
+}
+
+TEST_F(BuilderPackageTest, ThePlayersFoldersSurviveAPackageThatSpellsThemOtherwise) {
+  PublishGameWith({
+      {"././hdd/E/save.dat", "the package's save"},
+      {".//logs/package.log", "the package's log"},
+      {"././settings.toml", "the package's settings"},
+      {"compiler/./work/o.obj", "work"},
+  });
+  ASSERT_TRUE(ChooseTheDisc());
+  Script("dll\n");
+  ASSERT_TRUE(Build()) << err;
+
+  EXPECT_EQ(ReadFile(Play() / "hdd" / "E" / "save.dat"), "the player's save");
+  EXPECT_EQ(ReadFile(Play() / "logs" / "old.log"), "the player's log");
+  EXPECT_FALSE(fs::exists(Play() / "logs" / "package.log"));
+  EXPECT_EQ(ReadFile(Play() / "settings.toml"), "the player's settings");
+  EXPECT_FALSE(fs::exists(Play() / "compiler"));
+}
+
+TEST_F(BuilderPackageTest, AFolderWhereTheStagingStampGoesIsNoStampAndThrowsNothing) {
+  PublishGameWith({
+      {"package.stamp/x", "not a stamp"},
+  });
+  ASSERT_TRUE(ChooseTheDisc());
+  // The preparation fails, so the staging folder stays with a folder where its stamp goes; the
+  // next attempt reads that stamp.
+  Script("");
+  for (int run = 0; run < 2; ++run) {
+    bool built = true;
+    EXPECT_NO_THROW(built = Build()) << "run " << run;
+    EXPECT_FALSE(built);
+    EXPECT_EQ(err, "The build finished without Halvorn.dll, see launcher.log");
+  }
 }
 
 TEST_F(BuilderPackageTest, AStopDuringTheDownloadResumesWithARangeRequest) {
@@ -595,6 +638,29 @@ TEST(BuilderMapPackageEntryTest, ThePlayersFoldersAndUnsafeNamesAreLeftOut) {
       {"./", ""},
       {"hdd", "hdd"},
       {"compiler/other.txt", "compiler/other.txt"},
+      {"bin/", "bin/"},
+      // The player's folders and top-level settings in every spelling the unpacker accepts.
+      {"././hdd/E/save.dat", ""},
+      {"./hdd/", ""},
+      {"././/hdd/", ""},
+      {".//screenshots/a.png", ""},
+      {"captures/./a.mp4", ""},
+      {"a/./../hdd/x", ""},
+      {"./Assets/./default.xbe", ""},
+      {"logs//a.txt", ""},
+      {"compiler//work/o.obj", ""},
+      {"compiler/./work/o.obj", ""},
+      {"././settings.toml", ""},
+      {"././/.\\game.toml", ""},
+      {"hdd\\E\\save.dat", ""},
+      {".\\hdd\\E", ""},
+      {"\\x", ""},
+      {"hdd./E/save.dat", ""},
+      {"hdd /E/save.dat", ""},
+      {"./././", ""},
+      {"././bin//x.dll", "bin/x.dll"},
+      {"bin\\x.dll", "bin/x.dll"},
+      {"./config/settings.toml", "config/settings.toml"},
   };
   for (const auto& c : cases) EXPECT_EQ(MapPackageEntry(c.entry), c.mapped) << c.entry;
 }

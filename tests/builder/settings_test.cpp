@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "builder/builder.h"
-#include "builder/file_ops.h"
 #include "builder_fixture.h"
 #include "support/scratch.h"
 
@@ -75,6 +75,34 @@ TEST_F(BuilderSettingsTest, MalformedFilesReadAsDefaultsAndAreReplacedOnWrite) {
   }
 }
 
+TEST_F(BuilderSettingsTest, AFileNestedDeeperThanAnyTheLauncherWritesIsUnreadable) {
+  // Thousands of levels would make every write slow and overflow a small thread stack.
+  const std::string deep = "{\"play_at_start\": true, \"built\": \"v0.9\", \"deep\": " +
+                           std::string(50000, '[') + std::string(50000, ']') + "}";
+  WriteFile(SettingsFile(), deep);
+  EXPECT_FALSE(builder->PlayAtStart());
+  EXPECT_EQ(builder->BuiltVersion(), "");
+  builder->SetSetting("built", "v1.0");
+  EXPECT_EQ(Settings(), json::parse(R"({"built": "v1.0"})"));
+}
+
+TEST_F(BuilderSettingsTest, TwoThreadsWritingDifferentKeysLoseNeither) {
+  constexpr int kWrites = 200;
+  auto writer = [this](const std::string& key) {
+    for (int i = 0; i < kWrites; ++i) builder->SetSetting(key, std::to_string(i));
+  };
+  std::thread main_side(writer, "game");
+  std::thread worker_side(writer, "built");
+  // A third writer of its own key, through the other setter.
+  for (int i = 0; i < kWrites; ++i) builder->SetPlayAtStart(i % 2 == 0);
+  main_side.join();
+  worker_side.join();
+  const json settings = Settings();
+  EXPECT_EQ(settings.value("game", ""), std::to_string(kWrites - 1));
+  EXPECT_EQ(settings.value("built", ""), std::to_string(kWrites - 1));
+  EXPECT_EQ(settings.value("play_at_start", true), false);
+}
+
 TEST_F(BuilderSettingsTest, WrongTypesReadAsDefaults) {
   WriteFile(SettingsFile(), R"({"built": 1.5, "play_at_start": "true", "game": 7})");
   EXPECT_EQ(builder->BuiltVersion(), "");
@@ -111,16 +139,6 @@ TEST_F(BuilderSettingsTest, WritesLeaveNoTemporaryFilesBehind) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
-}
-
-TEST_F(BuilderSettingsTest, ReadWholeFileGivesRawBytesAndLeavesTheOutputOnFailure) {
-  WriteFile(root / "bytes", std::string("a\r\nb\0c", 6));
-  std::string out = "old";
-  EXPECT_TRUE(ReadWholeFile(root / "bytes", out));
-  EXPECT_EQ(out, std::string("a\r\nb\0c", 6));
-  out = "old";
-  EXPECT_FALSE(ReadWholeFile(root / "missing", out));
-  EXPECT_EQ(out, "old");
 }
 
 TEST_F(BuilderSettingsTest, PathsLieBelowTheRoot) {

@@ -27,10 +27,13 @@ class SourceGitTest : public BuilderTest {
     setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
 
     Shell("git init -q lib && cd lib && echo lib1 > lib.txt && git add . && git commit -qm lib");
-    Shell("git init -q game && cd game && echo one > game.txt && git add . && "
-          "git -c protocol.file.allow=always submodule add -q " + Url("lib") + " lib && "
-          "git commit -qm one && git tag v1.0 && git checkout -qb develop && "
-          "echo dev > dev.txt && git add . && git commit -qm dev && git checkout -q main");
+    Shell(
+        "git init -q game && cd game && echo one > game.txt && git add . && "
+        "git -c protocol.file.allow=always submodule add -q " +
+        Url("lib") +
+        " lib && "
+        "git commit -qm one && git tag v1.0 && git checkout -qb develop && "
+        "echo dev > dev.txt && git add . && git commit -qm dev && git checkout -q main");
     game.repo = Url("game");
     game.branch = "develop";
   }
@@ -65,8 +68,9 @@ TEST_F(SourceGitTest, ABranchIsClonedWithItsSubmodulesThenFollowed) {
 
   // A new commit on the branch, a local change, and a new submodule commit.
   Shell("cd lib && echo lib2 > lib.txt && git commit -qam lib2");
-  Shell("cd game && git checkout -q develop && echo dev2 > dev.txt && "
-        "git -C lib pull -q && git commit -qam dev2 && git checkout -q main");
+  Shell(
+      "cd game && git checkout -q develop && echo dev2 > dev.txt && "
+      "git -C lib pull -q && git commit -qam dev2 && git checkout -q main");
   WriteFile(Source() / "game.txt", "changed here");
   ASSERT_TRUE(builder->FetchSource(err)) << err;
   EXPECT_EQ(ReadFile(Source() / "dev.txt"), "dev2\n");

@@ -46,17 +46,18 @@ TEST(ReadGitProgress, TurnsProgressLinesIntoDetailAndFraction) {
     double fraction;
   };
   const Case cases[] = {
-      {"Receiving objects:  45% (450/1000), 1.20 MiB | 2.00 MiB/s", true, "Receiving objects", 0.45},
+      {"Receiving objects:  45% (450/1000), 1.20 MiB | 2.00 MiB/s", true, "Receiving objects",
+       0.45},
       {"Resolving deltas: 100% (12/12), done.", true, "Resolving deltas", 1.0},
       {"remote: Compressing objects:  50% (5/10)", true, "remote", 0.5},
       {"Updating files:  7.5% (3/40)", true, "Updating files", 0.075},
-      {"50% of it", true, "50% of it", 0.5},      // no colon: the whole line is the detail
-      {"abc%", true, "abc%", 0.0},                // no number before the sign reads as 0
-      {"size: 12ab% done", true, "size", 0.12},   // the number's longest prefix
-      {"x: inf%", true, "x", 0.0},                // only digits make a number
+      {"50% of it", true, "50% of it", 0.5},     // no colon: the whole line is the detail
+      {"abc%", true, "abc%", 0.0},               // no number before the sign reads as 0
+      {"size: 12ab% done", true, "size", 0.12},  // the number's longest prefix
+      {"x: inf%", true, "x", 0.0},               // only digits make a number
       {"at 3.%", true, "at 3.%", 0.03},
       {"%", false, "", 0},
-      {"5%", false, "", 0},                       // the sign at index 1
+      {"5%", false, "", 0},  // the sign at index 1
       {"Cloning into 'source'...", false, "", 0},
       {"", false, "", 0},
   };
@@ -130,21 +131,20 @@ TEST_F(BuildEnvironmentTest, MsvcAndTheSdkVersionFolders) {
     const fs::path m = msvc_root / "14.9.0";
     const fs::path include = Kits() / "Include" / v;
     const fs::path lib = Kits() / "Lib" / v;
-    EXPECT_EQ(
-        builder->BuildEnvironment(toolchain),
-        (std::map<std::string, std::string>{
-            {"PATH", ToolPath(v)},
-            {"GIT_CONFIG_COUNT", "1"},
-            {"GIT_CONFIG_KEY_0", "safe.directory"},
-            {"GIT_CONFIG_VALUE_0", "*"},
-            {"INCLUDE", Utf8(m / "include") + Sep() + Utf8(include / "ucrt") + Sep() +
-                            Utf8(include / "shared") + Sep() + Utf8(include / "um") + Sep() +
-                            Utf8(include / "winrt") + Sep() + Utf8(include / "cppwinrt")},
-            {"LIB", Utf8(m / "lib" / "x64") + Sep() + Utf8(lib / "ucrt" / "x64") + Sep() +
-                        Utf8(lib / "um" / "x64")},
-            {"VCToolsInstallDir", Utf8(m) + "\\"},
-            {"WindowsSdkDir", Utf8(Kits()) + "\\"},
-            {"WindowsSDKVersion", v + "\\"}}));
+    EXPECT_EQ(builder->BuildEnvironment(toolchain),
+              (std::map<std::string, std::string>{
+                  {"PATH", ToolPath(v)},
+                  {"GIT_CONFIG_COUNT", "1"},
+                  {"GIT_CONFIG_KEY_0", "safe.directory"},
+                  {"GIT_CONFIG_VALUE_0", "*"},
+                  {"INCLUDE", Utf8(m / "include") + Sep() + Utf8(include / "ucrt") + Sep() +
+                                  Utf8(include / "shared") + Sep() + Utf8(include / "um") + Sep() +
+                                  Utf8(include / "winrt") + Sep() + Utf8(include / "cppwinrt")},
+                  {"LIB", Utf8(m / "lib" / "x64") + Sep() + Utf8(lib / "ucrt" / "x64") + Sep() +
+                              Utf8(lib / "um" / "x64")},
+                  {"VCToolsInstallDir", Utf8(m) + "\\"},
+                  {"WindowsSdkDir", Utf8(Kits()) + "\\"},
+                  {"WindowsSDKVersion", v + "\\"}}));
   }
 }
 

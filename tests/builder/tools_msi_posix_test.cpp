@@ -24,20 +24,25 @@ constexpr const char* kUnnamedCab = "00000000000000000000000000000000.cab";
 // A package installing one file under "Windows Kits/10", from the cabinet `cab` (inside the
 // package when `cab` is empty).
 std::string Wxs(const std::string& file, const std::string& cab, const std::string& guid_digit) {
-  const std::string media = cab.empty() ? R"(<Media Id="1" Cabinet="in.cab" EmbedCab="yes"/>)"
-                                        : R"(<Media Id="1" Cabinet=")" + cab +
-                                              R"(" EmbedCab="no"/>)";
+  const std::string media = cab.empty()
+                                ? R"(<Media Id="1" Cabinet="in.cab" EmbedCab="yes"/>)"
+                                : R"(<Media Id="1" Cabinet=")" + cab + R"(" EmbedCab="no"/>)";
   return R"(<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="*" Name="Kit )" + file + R"(" Language="1033" Version="1.0.0" Manufacturer="Tests"
-           UpgradeCode="4d6e1c0a-6c55-4d0c-9d67-0c6e3f1b2a1)" + guid_digit + R"(">
+  <Product Id="*" Name="Kit )" +
+         file + R"(" Language="1033" Version="1.0.0" Manufacturer="Tests"
+           UpgradeCode="4d6e1c0a-6c55-4d0c-9d67-0c6e3f1b2a1)" +
+         guid_digit + R"(">
     <Package InstallerVersion="200" Compressed="yes"/>
-    )" + media + R"(
+    )" + media +
+         R"(
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="KITS" Name="Windows Kits">
         <Directory Id="TEN" Name="10">
-          <Component Id="C" Guid="0f5d3a7e-6f77-4b8e-9a31-3c2b2f0e9d0)" + guid_digit + R"(">
-            <File Id=")" + file + R"(" Source=")" + file + R"(" Name=")" + file + R"("/>
+          <Component Id="C" Guid="0f5d3a7e-6f77-4b8e-9a31-3c2b2f0e9d0)" +
+         guid_digit + R"(">
+            <File Id=")" +
+         file + R"(" Source=")" + file + R"(" Name=")" + file + R"("/>
           </Component>
         </Directory>
       </Directory>
@@ -114,10 +119,10 @@ TEST_F(ToolsMsiTest, FetchesOnlyTheCabinetsThePackagesName) {
   EXPECT_EQ(server.Count("/sdk/" + std::string(kNamedCab)), 1);
   EXPECT_EQ(server.Count("/sdk/" + std::string(kUnnamedCab)), 0);
   EXPECT_FALSE(fs::exists(root / "downloads" / "winsdk"));
-  EXPECT_EQ(log, (std::vector<std::string>{
-                     "download " + a.url, "download " + b.url, "download " + named.url,
-                     "extract a.msi", "extract b.msi",
-                     "Windows SDK ready in " + PathToUtf8(folder)}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"download " + a.url, "download " + b.url,
+                                      "download " + named.url, "extract a.msi", "extract b.msi",
+                                      "Windows SDK ready in " + PathToUtf8(folder)}));
 
   // The bar ends full: its total dropped to what was really fetched.
   double last_download = -2;
@@ -129,8 +134,8 @@ TEST_F(ToolsMsiTest, FetchesOnlyTheCabinetsThePackagesName) {
     }
   }
   EXPECT_DOUBLE_EQ(last_download, 1.0);
-  EXPECT_EQ(unpacking, (std::vector<std::pair<std::string, double>>{{"a.msi", 0.0},
-                                                                    {"b.msi", 0.5}}));
+  EXPECT_EQ(unpacking,
+            (std::vector<std::pair<std::string, double>>{{"a.msi", 0.0}, {"b.msi", 0.5}}));
 }
 
 TEST_F(ToolsMsiTest, AStopIsSeenAfterTheRunningExtraction) {

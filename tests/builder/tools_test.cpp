@@ -79,8 +79,8 @@ class ToolsTest : public BuilderTest {
 TEST_F(ToolsTest, AFetchedDescriptionIsSavedAsSentAndSummarised) {
   // Four tools of 100 MB in all; the optional one (30 MB) counts in the number, not the size.
   const std::string text = "{\"tools\": [" + ToolJson("a", 20u << 20) + ", " +
-                           ToolJson("b", 30u << 20, true) + ", " + ToolJson("c", 25u << 20) +
-                           ", " + ToolJson("d", 25u << 20) + "]}\r\n";
+                           ToolJson("b", 30u << 20, true) + ", " + ToolJson("c", 25u << 20) + ", " +
+                           ToolJson("d", 25u << 20) + "]}\r\n";
   server.Serve("/toolchain.json", text);
   ASSERT_TRUE(Load()) << err;
   EXPECT_EQ(ReadFile(root / "toolchain.json"), text);
@@ -158,9 +158,9 @@ TEST_F(ToolsTest, MicrosoftPackagesThatCannotBeResolvedFailTheLoad) {
 // --- Installing a tool ------------------------------------------------------------------------
 
 TEST_F(ToolsTest, InstallsAZipToolOnceAndKnowsItByItsStamp) {
-  const std::string zip = ZipBytes(scratch / "t.zip", {{"tool-1.0/bin/tool", "program", false,
-                                                        true, 0755},
-                                                       {"tool-1.0/doc/readme", "read me"}});
+  const std::string zip = ZipBytes(
+      scratch / "t.zip",
+      {{"tool-1.0/bin/tool", "program", false, true, 0755}, {"tool-1.0/doc/readme", "read me"}});
   Tool tool = ZipTool("t", {Publish("tool%201.0.zip", zip)});
   tool.files[0].name = "tool 1.0.zip";
   tool.strip = 1;
@@ -194,8 +194,8 @@ TEST_F(ToolsTest, InstallsAZipToolOnceAndKnowsItByItsStamp) {
 TEST_F(ToolsTest, AStampThatDiffersInAnyByteReinstallsFromScratch) {
   const std::string zip = ZipBytes(scratch / "t.zip", {{"bin/tool", "program"}});
   const Tool tool = ZipTool("t", {Publish("t.zip", zip)});
-  for (const std::string& stamp : {tool.sha256 + "\n", tool.sha256 + "\r\n", std::string(""),
-                                   std::string(64, 'c')}) {
+  for (const std::string& stamp :
+       {tool.sha256 + "\n", tool.sha256 + "\r\n", std::string(""), std::string(64, 'c')}) {
     SCOPED_TRACE("stamp of " + std::to_string(stamp.size()) + " bytes");
     WriteFile(Stamp("t"), stamp);
     WriteFile(root / "tools" / "t" / "leftover", "from the old version");
@@ -211,9 +211,9 @@ TEST_F(ToolsTest, AStopInTheThirdFileResumesItAndSkipsTheFirstTwo) {
   std::vector<FileRef> files;
   std::vector<std::string> zips;
   for (const char* name : {"one", "two", "three"}) {
-    zips.push_back(ZipBytes(scratch / (std::string(name) + ".zip"),
-                            {{std::string(name) + ".txt", std::string(200000, name[0]), false,
-                              false}}));
+    zips.push_back(
+        ZipBytes(scratch / (std::string(name) + ".zip"),
+                 {{std::string(name) + ".txt", std::string(200000, name[0]), false, false}}));
     files.push_back(Publish(std::string(name) + ".zip", zips.back()));
   }
   // The third file stalls part-way and the player presses Stop once its first bytes are in.
@@ -264,11 +264,12 @@ TEST_F(ToolsTest, UnpacksByKind) {
   tar.File("pkg-1/bin/tool", "from the tar");
   tar.File("pkg-1/share/extra", "left out");
   const std::string xz = XzCompress(tar.Finish());
-  const std::string zip = ZipBytes(scratch / "k.zip", {{"pkg-1/bin/tool", "from the zip"},
-                                                       {"pkg-1/share/extra", "left out"}});
-  const std::string vsix = ZipBytes(scratch / "k.vsix", {{"extension.vsixmanifest", "manifest"},
-                                                         {"Contents/pkg-1/bin/tool", "from the vsix"},
-                                                         {"Contents/pkg-1/share/x", "left out"}});
+  const std::string zip = ZipBytes(
+      scratch / "k.zip", {{"pkg-1/bin/tool", "from the zip"}, {"pkg-1/share/extra", "left out"}});
+  const std::string vsix =
+      ZipBytes(scratch / "k.vsix", {{"extension.vsixmanifest", "manifest"},
+                                    {"Contents/pkg-1/bin/tool", "from the vsix"},
+                                    {"Contents/pkg-1/share/x", "left out"}});
   struct Case {
     const char* kind;
     const std::string& bytes;
@@ -321,8 +322,8 @@ TEST_F(ToolsTest, FailuresKeepTheDownloadsAndLeaveNoStamp) {
 }
 
 TEST_F(ToolsTest, AStopDuringADownloadNamesTheFile) {
-  const std::string zip = ZipBytes(scratch / "s.zip", {{"big.bin", std::string(3 << 20, 'x'),
-                                                        false, false}});
+  const std::string zip =
+      ZipBytes(scratch / "s.zip", {{"big.bin", std::string(3 << 20, 'x'), false, false}});
   const Tool tool = ZipTool("s", {Publish("s.zip", zip)});
   // The transfer stalls part-way, so the stop falls inside it.
   Reply stalled;

@@ -131,22 +131,6 @@ TEST(EntryNames, FirstMatchingPatternKeepsAndEmptyPatternKeepsNothing) {
                                              });
 }
 
-TEST(EntryNames, PercentDecode) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"a%20b", "a b"},
-      {"%2541", "%41"},  // decoded once
-      {"a%2", "a%2"},
-      {"a%", "a%"},
-      {"a%zz", "a%zz"},
-      {"%4a%4A", "JJ"},
-      {"%%41", "%A"},
-      {"%2B", "+"},
-      {"%00x", std::string("\0x", 2)},
-      {"", ""},
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(PercentDecode(text), expected) << text;
-}
-
 TEST(EntryNames, StripComponents) {
   struct StripCase {
     std::string name;

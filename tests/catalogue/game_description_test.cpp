@@ -128,6 +128,31 @@ TEST(GameDescription, InvalidJsonLeavesTheDescriptionUntouched) {
   }
 }
 
+TEST(GameDescription, APackageNameMustBeAPlainFileName) {
+  const struct {
+    std::string extra;
+    std::string bad;  // "" = accepted
+  } cases[] = {
+      {R"(, "package": "Halvorn-package.zip")", ""},
+      {R"(, "package": "")", ""},
+      {R"(, "packages": {"ab": "Halvorn-eu.zip", "cd": ""})", ""},
+      {R"(, "package": "../Halvorn.zip")", "../Halvorn.zip"},
+      {R"(, "package": "..")", ".."},
+      {R"(, "package": "C:x.zip")", "C:x.zip"},
+      {R"(, "package": "dir\\x.zip")", "dir\\x.zip"},
+      {R"(, "packages": {"ab": "ok.zip", "cd": "sub/x.zip"})", "sub/x.zip"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra);
+    GameDescription game;
+    std::string error;
+    EXPECT_EQ(ParseGameDescription(Minimal(c.extra), game, error), c.bad.empty());
+    if (!c.bad.empty()) {
+      EXPECT_EQ(error, "game.json names a package that is not a plain file name: " + c.bad);
+    }
+  }
+}
+
 TEST(GameDescription, MissingRequiredPartsFailWithOneSentence) {
   struct Case {
     const char* name;

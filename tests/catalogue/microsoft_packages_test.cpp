@@ -282,6 +282,40 @@ TEST_F(MicrosoftPackages, AnInstallerOfferedTwiceMakesTheCountsDiffer) {
   ExpectFailure("the Windows SDK package lacks some of its installers (2 of 1)");
 }
 
+TEST_F(MicrosoftPackages, AFileNameThatIsNotAPlainNameIsRefused) {
+  const std::string refused = "the Visual Studio manifest gives a file name that is not a plain "
+                              "file name: ";
+  {
+    SCOPED_TRACE("a cabinet on a drive");
+    json manifest = Manifest();
+    for (json& package : manifest["packages"]) {
+      if (IsPackage(package, kSdkPackage)) package["payloads"].push_back(Payload("C:x.cab", 1));
+    }
+    ServeManifest(manifest);
+    ExpectFailure(refused + "\"C:x.cab\"");
+  }
+  {
+    SCOPED_TRACE("an installer named \"..\"");
+    toolchain_json_["sdk"]["msis"] = {".."};
+    json manifest = Manifest();
+    for (json& package : manifest["packages"]) {
+      if (IsPackage(package, kSdkPackage)) package["payloads"] = {Payload("Installers\\..", 1)};
+    }
+    ServeManifest(manifest);
+    ExpectFailure(refused + "\"..\"");
+    toolchain_json_ = json::parse(BuiltInToolchainJson(), nullptr, false);
+    toolchain_json_["msvc"]["channel"] = server_.Url("/channel");
+  }
+  {
+    SCOPED_TRACE("a package name with a folder");
+    toolchain_json_["msvc"]["packages"].push_back("../elsewhere");
+    json manifest = Manifest();
+    manifest["packages"].push_back(Package("../elsewhere", {Payload("p.vsix", 1)}));
+    ServeManifest(manifest);
+    ExpectFailure(refused + "\"../elsewhere.vsix\"");
+  }
+}
+
 TEST_F(MicrosoftPackages, MissingInstallers) {
   json manifest = Manifest();
   for (json& package : manifest["packages"]) {

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "builder/builder_fixture.h"
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 #include "music/db_reader.h"
 #include "music/soundtrack_db.h"
 #include "support/file_tree.h"

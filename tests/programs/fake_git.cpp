@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
   }
   {
     std::ofstream env("git_env.txt", std::ios::binary | std::ios::trunc);
-    for (const char* name : {"PATH", "GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0", "GIT_CONFIG_VALUE_0",
-                             "INCLUDE", "LIB", "VCToolsInstallDir", "WindowsSdkDir",
-                             "WindowsSDKVersion"}) {
+    for (const char* name :
+         {"PATH", "GIT_CONFIG_COUNT", "GIT_CONFIG_KEY_0", "GIT_CONFIG_VALUE_0", "INCLUDE", "LIB",
+          "VCToolsInstallDir", "WindowsSdkDir", "WindowsSDKVersion"}) {
       if (const char* value = std::getenv(name)) env << name << '=' << value << '\n';
     }
   }

@@ -1,14 +1,12 @@
-// File-system helpers of the Builder that the standard library does not give the same way on
-// every system: links (junctions on Windows) seen as links, removal that never follows a link,
-// and the replacing move with the system's own words for a failure.
+// File-system helpers that the standard library does not give the same way on every system, or
+// not without exceptions: links (junctions on Windows) seen as links, removal that never follows
+// a link, the replacing move, and reading a whole file.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-
-#include "platform/platform.h"
 
 namespace launcher {
 
@@ -48,5 +46,9 @@ bool StampEquals(const std::filesystem::path& file, const std::string& stamp);
 
 // The last-write time as 100-nanosecond intervals since 1601-01-01 UTC; false when unreadable.
 bool LastWriteTicks(const std::filesystem::path& path, int64_t& ticks);
+
+// Assigns the whole file (raw bytes) to `out`; false, leaving `out` alone, when it is missing,
+// a folder or unreadable.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
 
 }  // namespace launcher

@@ -1,21 +1,14 @@
-#include <errno.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <system_error>
 
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
+#include "platform/platform_detail.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
-namespace {
-
-std::string ErrnoWords(int code) { return strerror(code); }
-
-}  // namespace
-
 bool EntryExists(const fs::path& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
@@ -29,12 +22,12 @@ bool IsLink(const fs::path& path) {
 bool RemoveEntry(const fs::path& path, std::string& error) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) {
-    error = ErrnoWords(errno);
+    error = LastErrorWords();
     return false;
   }
   const int result = S_ISDIR(info.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
   if (result != 0) {
-    error = ErrnoWords(errno);
+    error = LastErrorWords();
     return false;
   }
   return true;
@@ -42,7 +35,7 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
 
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
-    error = ErrnoWords(errno);
+    error = LastErrorWords();
     return false;
   }
   return true;

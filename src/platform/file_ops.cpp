@@ -1,11 +1,9 @@
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
 
 #include <chrono>
 #include <fstream>
 #include <system_error>
 #include <vector>
-
-#include "builder/builder.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -70,6 +68,24 @@ bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
   constexpr int64_t kFrom1601To1970 = 116444736000000000;
   const auto since_1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
   ticks = std::chrono::duration_cast<Ticks>(since_1970).count() + kFrom1601To1970;
+  return true;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& out) {
+  std::error_code ec;
+  if (path.empty() || fs::is_directory(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  // istream::read turns a failing read (a folder opened as a file, an I/O error) into badbit
+  // where reading the buffer directly would throw.
+  std::string text;
+  char buffer[64 * 1024];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    text.append(buffer, size_t(in.gcount()));
+  }
+  if (in.bad() || !in.eof()) return false;
+  out = std::move(text);
   return true;
 }
 

@@ -1,30 +1,10 @@
 #include <windows.h>
 
-#include "builder/file_ops.h"
+#include "platform/file_ops.h"
+#include "platform/platform_detail.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
-namespace {
-
-// The system's words for an error code, without the line end and the closing full stop, so
-// that they fit inside a sentence; the code alone when the system has no words for it.
-std::string SystemWords(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring words = length > 0 && buffer ? std::wstring(buffer, length) : std::wstring();
-  if (buffer) LocalFree(buffer);
-  while (!words.empty() && (words.back() == L'\r' || words.back() == L'\n' ||
-                            words.back() == L' ' || words.back() == L'.')) {
-    words.pop_back();
-  }
-  if (words.empty()) return "error " + std::to_string(code);
-  return PathToUtf8(fs::path(words));
-}
-
-}  // namespace
-
 bool EntryExists(const fs::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -37,7 +17,7 @@ bool IsLink(const fs::path& path) {
 bool RemoveEntry(const fs::path& path, std::string& error) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = SystemWords(GetLastError());
+    error = LastErrorWords();
     return false;
   }
   BOOL removed;
@@ -51,7 +31,7 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
     removed = DeleteFileW(path.c_str());
   }
   if (!removed) {
-    error = SystemWords(GetLastError());
+    error = LastErrorWords();
     return false;
   }
   return true;
@@ -59,7 +39,7 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
 
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    error = SystemWords(GetLastError());
+    error = LastErrorWords();
     return false;
   }
   return true;
