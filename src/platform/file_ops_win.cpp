@@ -48,7 +48,7 @@ bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error)
 bool CopyReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   // The standard library's overwriting copy refuses an existing file here.
   if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
-    error = SystemWords(GetLastError());
+    error = LastErrorWords();
     return false;
   }
   return true;
