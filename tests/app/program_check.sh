@@ -7,8 +7,9 @@
 #   program_check.sh linux|windows PROGRAM SCREENSHOT_DIR
 # The screenshots stay in SCREENSHOT_DIR. The Windows program runs in a Wine prefix of its own
 # beside it (made at the first run), whose server starts inside the virtual X server: a server
-# started without a display would give the program's windows no X window. No request leaves the machine: the proxy variables
-# point at a closed local port, so the start-up check fails at once and says so in the log.
+# started without a display would give the program's windows no X window. No request leaves the
+# machine: the program runs without a network where it can, and the proxy variables point at a
+# closed local port, so the start-up check fails at once and says so in the log.
 set -euo pipefail
 
 if [[ "${1:-}" == --inside ]]; then
@@ -121,4 +122,10 @@ for _ in $(seq 1 100); do [[ -s "$display_file" ]] && break; sleep 0.1; done
 [[ -s "$display_file" ]] || { echo "program check ($platform): Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$display_file")"
 unset XAUTHORITY
-bash "${BASH_SOURCE[0]}" --inside "$platform" "$folder" "$(basename "$program")" "$shots"
+# Where the system allows it the program runs in a network namespace of its own with no network
+# at all: Wine's WinHTTP does not read the proxy variables, so they alone would not keep the
+# Windows program's start-up check on the machine. The X server is reached through its socket
+# file, which the namespace does not hide.
+isolate=()
+if unshare --net true 2>/dev/null; then isolate=(unshare --net); fi
+"${isolate[@]}" bash "${BASH_SOURCE[0]}" --inside "$platform" "$folder" "$(basename "$program")" "$shots"
