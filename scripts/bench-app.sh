@@ -10,8 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 if [[ "${1:-}" != --inside ]]; then
   dir="$LAUNCHER_BUILD_ROOT/linux"
-  [[ -f "$dir/build.ninja" ]] || launcher_configure linux "$dir" >/dev/null
-  cmake --build "$dir" -j "$LAUNCHER_JOBS" --target launcher_program >/dev/null
+  launcher_build_target "$dir" launcher_program >/dev/null
   exec xvfb-run -a -s '-screen 0 1280x800x24' bash "${BASH_SOURCE[0]}" --inside "$dir/HalvornLauncher"
 fi
 
