@@ -42,10 +42,7 @@ if [[ ! -f "$cache/files.zip" ]]; then
 fi
 
 # --- the benchmark program ------------------------------------------------------------------
-if [[ ! -f "$build/build.ninja" ]]; then
-  launcher_configure linux "$build" >/dev/null
-fi
-cmake --build "$build" --target archive_bench >"$cache/build.log" 2>&1 ||
+launcher_build_target "$build" archive_bench >"$cache/build.log" 2>&1 ||
   { cat "$cache/build.log"; exit 1; }
 bench="$build/bench/archive_bench"
 

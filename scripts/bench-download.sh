@@ -13,8 +13,5 @@ command -v curl >/dev/null || { echo "bench-download: curl is needed" >&2; exit 
 command -v sha256sum >/dev/null || { echo "bench-download: sha256sum is needed" >&2; exit 1; }
 
 dir="$LAUNCHER_BUILD_ROOT/linux"
-if [[ ! -f "$dir/build.ninja" ]]; then
-  launcher_configure linux "$dir" >/dev/null
-fi
-cmake --build "$dir" --target download_bench -j "$LAUNCHER_JOBS"
+launcher_build_target "$dir" download_bench
 "$dir/bench/download_bench" "$@"

@@ -13,8 +13,5 @@ command -v ffmpeg >/dev/null || { echo "bench-music: ffmpeg is needed" >&2; exit
 command -v ffprobe >/dev/null || { echo "bench-music: ffprobe is needed" >&2; exit 1; }
 
 dir="$LAUNCHER_BUILD_ROOT/linux"
-if [[ ! -f "$dir/build.ninja" ]]; then
-  launcher_configure linux "$dir" >/dev/null
-fi
-cmake --build "$dir" --target music_bench -j "$LAUNCHER_JOBS"
+launcher_build_target "$dir" music_bench
 "$dir/bench/music_bench" "$@"

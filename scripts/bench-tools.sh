@@ -35,10 +35,7 @@ if [[ ! -f "$cache/tool.tar.xz" ]]; then
   echo "bench-tools: tool.tar.xz made in $(bc <<<"$EPOCHREALTIME - $start") s"
 fi
 
-if [[ ! -f "$build/build.ninja" ]]; then
-  launcher_configure linux "$build" >/dev/null
-fi
-cmake --build "$build" --target tool_install_bench -j "$LAUNCHER_JOBS" >"$cache/build.log" 2>&1 ||
+launcher_build_target "$build" tool_install_bench >"$cache/build.log" 2>&1 ||
   { cat "$cache/build.log"; exit 1; }
 
 printf 'archive: %s MB, payload %s MB in %s files; %s cores, load average %s\n' \

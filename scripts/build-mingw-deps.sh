@@ -2,14 +2,14 @@
 # Builds the Windows (mingw-w64) dependencies into a cache outside the repository:
 #   liblzma from Debian's xz-utils source package, libzip from Debian's libzip source package
 #   (with zlib from libz-mingw-w64-dev), GoogleTest and GoogleMock from /usr/src/googletest,
+#   Dear ImGui (the core with its Win32 and DX11 backends) from Debian's imgui source package,
 #   and the nlohmann/json headers copied from the system.
-# Debian's imgui source package is fetched and unpacked beside them for the interface.
 # A stamp makes a second run instant; LAUNCHER_MINGW_CACHE moves the cache.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Bump when the recipe below changes, so every cache is rebuilt.
-RECIPE=1
+RECIPE=2
 SOURCE_PACKAGES=(xz-utils libzip imgui)
 
 cache=$LAUNCHER_MINGW_CACHE
@@ -71,10 +71,32 @@ fetch_sources
 xz_src=$(unpack xz-utils)
 zip_src=$(unpack libzip)
 imgui_src=$(unpack imgui)
-ln -sfn "$imgui_src" "$cache/src/imgui"   # for the interface's build: $cache/src/imgui
+ln -sfn "$imgui_src" "$cache/src/imgui"
+
+# Dear ImGui has no build of its own: a static library of the core and the two backends the
+# launcher uses, installed with the same header layout as Debian's libimgui-dev
+# (include/imgui/imgui.h, include/imgui/backends/imgui_impl_win32.h).
+imgui_cmake="$cache/build/imgui-project"
+write_imgui_project() {
+  mkdir -p "$imgui_cmake"
+  cat >"$imgui_cmake/CMakeLists.txt" <<EOF_IMGUI
+cmake_minimum_required(VERSION 3.16)
+project(imgui CXX)
+set(S "$imgui_src")
+add_library(imgui STATIC \${S}/imgui.cpp \${S}/imgui_draw.cpp \${S}/imgui_tables.cpp
+  \${S}/imgui_widgets.cpp \${S}/backends/imgui_impl_win32.cpp \${S}/backends/imgui_impl_dx11.cpp)
+target_include_directories(imgui PUBLIC \${S})
+install(TARGETS imgui ARCHIVE DESTINATION lib)
+install(FILES \${S}/imgui.h \${S}/imconfig.h \${S}/imgui_internal.h \${S}/imstb_rectpack.h
+  \${S}/imstb_textedit.h \${S}/imstb_truetype.h DESTINATION include/imgui)
+install(FILES \${S}/backends/imgui_impl_win32.h \${S}/backends/imgui_impl_dx11.h
+  DESTINATION include/imgui/backends)
+EOF_IMGUI
+}
 
 rm -rf "$prefix" "$cache/build"
 mkdir -p "$prefix" "$cache/build"
+write_imgui_project
 
 toolchain="$LAUNCHER_ROOT/cmake/mingw-w64.cmake"
 common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain"
@@ -97,6 +119,7 @@ build_one libzip "$zip_src" -DZLIB_USE_STATIC_LIBS=ON \
   -DENABLE_MBEDTLS=OFF -DENABLE_COMMONCRYPTO=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF \
   -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF & pids+=($!)
 build_one googletest /usr/src/googletest -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON & pids+=($!)
+build_one imgui "$imgui_cmake" & pids+=($!)
 failed=0
 for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
 ((failed == 0)) || exit 1

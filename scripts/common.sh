@@ -41,6 +41,13 @@ launcher_configure() { # platform build-dir [extra cmake args...]
   cmake "${args[@]}" "$@"
 }
 
+# The Linux build of one target for a benchmark script: configures the build folder the first
+# time, then builds only that target.
+launcher_build_target() { # build-dir target
+  [[ -f "$1/build.ninja" ]] || launcher_configure linux "$1" >/dev/null
+  cmake --build "$1" --target "$2" -j "$LAUNCHER_JOBS"
+}
+
 launcher_build() { # build-dir [extra ninja args...]
   local dir=$1; shift
   cmake --build "$dir" -j "$LAUNCHER_JOBS" -- "$@"

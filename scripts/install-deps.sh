@@ -10,7 +10,9 @@ packages=(
   # libzip-dev's CMake package names these programs and fails when they are absent
   zipcmp zipmerge ziptool
   liblzma-dev libcurl4-openssl-dev
-  libimgui-dev libglfw3-dev libgl-dev
+  libimgui-dev libglfw3-dev libgl-dev libx11-dev
+  # the launcher's pickers on Linux, and running it under a virtual X server in the tests
+  zenity xvfb xauth xdotool imagemagick x11-utils libgl1-mesa-dri
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # Windows cross-build and Wine
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

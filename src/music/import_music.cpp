@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "builder/builder.h"
+#include "platform/file_ops.h"
 #include "music/music_manifest.h"
 #include "music/music_scan.h"
 #include "music/song_conversion.h"

@@ -8,7 +8,6 @@
 
 #include "builder/builder.h"
 #include "builder_fixture.h"
-#include "platform/sha.h"
 #include "support/file_tree.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
@@ -18,12 +17,6 @@
 namespace launcher::test {
 namespace {
 namespace fs = std::filesystem;
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256 sha;
-  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return sha.FinalHex();
-}
 
 // A zip holding the given entries, as bytes.
 std::string ZipBytes(const fs::path& scratch_file, const std::vector<ZipEntry>& entries) {

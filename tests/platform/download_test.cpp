@@ -14,7 +14,6 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
-#include "platform/sha.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 
@@ -25,6 +24,7 @@ namespace fs = std::filesystem;
 using test::HttpServer;
 using test::ReadFile;
 using test::Reply;
+using test::Sha256Of;
 using test::ScratchDir;
 using test::WriteFile;
 
@@ -34,12 +34,6 @@ std::string Pattern(size_t size, int seed = 0) {
   std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 9) + seed);
   return bytes;
-}
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256 sha;
-  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  return sha.FinalHex();
 }
 
 std::string Upper(std::string text) {

@@ -8,6 +8,8 @@
 #include <random>
 #include <system_error>
 
+#include "platform/sha.h"
+
 namespace launcher::test {
 namespace fs = std::filesystem;
 
@@ -50,6 +52,12 @@ std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "";
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Sha256Of(std::string_view bytes) {
+  Sha256 sha;
+  sha.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return sha.FinalHex();
 }
 
 std::filesystem::path TestProgram(const std::string& name) {

@@ -29,6 +29,9 @@ class ScratchDir {
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
+// The SHA-256 of bytes in memory, in lowercase hexadecimal.
+std::string Sha256Of(std::string_view bytes);
+
 // The whole file as bytes; "" when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
 

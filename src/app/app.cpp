@@ -1,0 +1,63 @@
+#include "app/app.h"
+
+#include <utility>
+
+namespace launcher {
+
+App::App() : http(CreateHttp()), platform(CreatePlatform()) {}
+
+void App::StartJob(Job job, std::string title) {
+  if (busy) {
+    return;
+  }
+  if (worker.joinable()) {
+    worker.join();
+  }
+  busy = true;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    error.clear();
+    done.clear();
+    status = Status{};
+  }
+  worker = std::thread([this, job = std::move(job), title = std::move(title)] {
+    RunJob(job, title);
+  });
+}
+
+void App::RunJob(const Job& job, const std::string& title) {
+  std::string job_error;
+  const bool ok = job(job_error);
+  std::lock_guard<std::mutex> lock(state_mutex);
+  if (ok) {
+    done = title;
+  } else {
+    error = job_error == "cancelled" ? kStoppedText : job_error;
+  }
+  status = Status{};
+  // Every job may have made or removed build files and tools, failed and stopped ones too.
+  if (builder) {
+    build_files_size = builder->BuildFilesSize();
+    tools_size = builder->ToolsSize();
+  }
+  busy = false;
+}
+
+std::function<void(const Status&)> StoreStatus(App& app) {
+  return [&app](const Status& status) {
+    std::lock_guard<std::mutex> lock(app.state_mutex);
+    app.status = status;
+  };
+}
+
+std::function<void(const std::string&)> AppendLogLine(App& app) {
+  return [&app](const std::string& line) {
+    std::lock_guard<std::mutex> lock(app.state_mutex);
+    app.log_lines.push_back(line);
+    if (app.log_lines.size() > kLogLineLimit) {
+      app.log_lines.pop_front();
+    }
+  };
+}
+
+}  // namespace launcher

@@ -1,0 +1,110 @@
+// The one state object of a launcher run and the job runner that does long work on a single
+// worker thread.
+//
+// The entry function keeps one App on its stack from start to exit. The worker reports through
+// the Builder's two sinks (StoreStatus, AppendLogLine), which write into the App under
+// state_mutex; the interface copies that state once per frame.
+//
+// Lock order: the Builder's log mutex, then state_mutex. Builder::Log calls the log sink while it
+// holds its own mutex, so nothing may call Builder::Log while holding state_mutex.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "builder/builder.h"
+#include "catalogue/game_copy.h"
+#include "catalogue/game_description.h"
+#include "catalogue/release.h"
+#include "platform/http.h"
+#include "platform/platform.h"
+
+namespace launcher {
+
+// Long work: true on success, or false with one sentence for the player in the argument.
+using Job = std::function<bool(std::string&)>;
+
+// What a job that was stopped through the Builder's cancel flag shows.
+inline constexpr const char* kStoppedText =
+    "Stopped. Press the button again to carry on where it left off.";
+// The log keeps at most this many lines for the Log page.
+inline constexpr size_t kLogLineLimit = 2000;
+
+struct App {
+  App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  GameDescription game;
+  std::unique_ptr<Http> http;
+  std::unique_ptr<Platform> platform;
+  std::unique_ptr<Builder> builder;     // set at start-up
+  std::filesystem::path root;
+  GameCopy game_copy;                   // not accepted until one is chosen or identified
+  bool agreed = false;                  // Microsoft's licence terms accepted
+  std::atomic<bool> busy{false};        // a job runs on the worker thread
+  std::atomic<bool> game_update_ready{false};
+  std::mutex release_mutex;             // guards the store of offered_release
+  Release offered_release;              // read only once launcher_offered is set
+  std::atomic<bool> launcher_offered{false};
+  std::atomic<bool> banner_dismissed{false};
+  std::atomic<bool> restart_pending{false};  // the new launcher is in place, to be started
+  std::thread worker;
+  std::mutex state_mutex;               // guards the fields from status to tools_size, music_folder
+                                        // and music_summary
+  Status status;
+  std::string error;                    // the last job's error, or the main thread's
+  std::string done;                     // the last successful job's title
+  std::deque<std::string> log_lines;    // oldest first, at most kLogLineLimit
+  uint64_t build_files_size = 0;
+  uint64_t tools_size = 0;
+  int section = 0;                      // 0 Game, 1 Your music, 2 Manage, 3 Log
+  std::filesystem::path music_folder;
+  bool music_job = false;               // the last job started was the music import
+  std::string music_summary;
+  bool play_at_start = false;           // the saved choice, as the Game page shows it
+  std::atomic<bool> play_pending{false};  // start the game once the start-up check has ended
+
+  // Main thread only. Starts `job` on the worker thread; does nothing while a job runs. On
+  // success the job's `title` becomes the done text ("" shows nothing).
+  void StartJob(Job job, std::string title);
+  // The worker thread's body for one job.
+  void RunJob(const Job& job, const std::string& title);
+};
+
+// The Builder's status sink: copies the report into App::status.
+std::function<void(const Status&)> StoreStatus(App& app);
+// The Builder's log sink: adds the line to App::log_lines, dropping the oldest beyond the limit.
+std::function<void(const std::string&)> AppendLogLine(App& app);
+
+// The first job of every run: looks for a newer launcher release and asks the Builder whether a
+// new version of the game is ready. Never fails; the log is its only report.
+Job StartupCheckJob(App& app);
+
+// The jobs the pages start, each with its title. They are defined with the runner so that every
+// page starts the same body.
+Job InstallJob(App& app);  // makes the game ready from the prebuilt package
+inline constexpr const char* kInstallTitle = "The game is ready. Press Play.";
+Job BuildJob(App& app);  // builds the game
+inline constexpr const char* kBuildTitle = "The game is built. Press Play.";
+Job UpdateLauncherJob(App& app, Release release);  // a copy of offered_release
+inline constexpr const char* kUpdateLauncherTitle = "";
+// Imports `folder`; on success stores it in music_folder and the summary in music_summary.
+Job MusicImportJob(App& app, std::filesystem::path folder);
+inline constexpr const char* kMusicImportTitle = "Your music is ready.";
+Job RemoveBuildFilesJob(App& app);
+inline constexpr const char* kRemoveBuildFilesTitle =
+    "Build files removed. An update builds everything again.";
+Job RemoveToolsJob(App& app);
+inline constexpr const char* kRemoveToolsTitle = "The old build tools are removed.";
+Job RebuildJob(App& app);  // removes the game's library from the play folder, then builds
+inline constexpr const char* kRebuildTitle = "The game is ready. Press Play.";
+
+}  // namespace launcher

@@ -1,0 +1,31 @@
+// Playing at start: the launcher was asked (by "--play" or the saved choice) to start the game
+// as soon as the start-up check has ended, to wait for it, and to close when it has ended.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+
+namespace launcher {
+
+// Some argument (the program's own name excluded) is "--play", "-play" or "/play" in any case.
+bool AskedToPlay(const std::vector<std::string>& args);
+
+// Why the launcher stays instead of playing at start, or "" when the game may start. Call it
+// once the start-up check has ended.
+std::string PlayAtStartStayReason(App& app);
+
+// The window's part in playing at start.
+struct PlayAtStartWindow {
+  std::function<bool()> shift_held;  // Shift is held now
+  std::function<void()> hide;        // hides the window once the game runs
+  std::function<void()> pump;        // handles the window's pending messages without waiting
+};
+
+// One frame's turn while App::play_pending is set. True when the game was started and has ended
+// with every process it started: the launcher is then to close.
+bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window);
+
+}  // namespace launcher

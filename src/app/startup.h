@@ -1,0 +1,38 @@
+// What the launcher does between its entry and its first frame, and after its last one. The
+// window code calls these; they know nothing of the window system.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/play_at_start.h"
+
+struct ImFont;
+
+namespace launcher {
+
+// The launcher's own version.
+inline constexpr const char* kLauncherVersion = "v1.0";
+
+// Prepares `app` for the program at `self`: the game description, the root beside the program,
+// the Builder with its sinks, the saved choices, the sizes, and the start-up check job. `args`
+// are the arguments after the program's name; `shift_held` whether Shift is held now. False
+// with the sentence in `error` only when the built-in game description cannot be read.
+bool StartLauncher(App& app, const std::filesystem::path& self,
+                   const std::vector<std::string>& args, bool shift_held, std::string& error);
+
+// Makes the Dear ImGui context (no ini file) with the launcher's style and fonts at `scale`;
+// returns the bold font. The window code then starts its two backends.
+ImFont* CreateInterface(float scale);
+
+// The frame loop's decisions after each presented frame: once no job runs, hand over to a new
+// launcher in place at `self`; play at start while that is pending. True when the loop ends.
+bool LeaveAfterFrame(App& app, const std::filesystem::path& self,
+                     const PlayAtStartWindow& window);
+
+// Stops a running job at its next check and waits for the worker thread.
+void StopLauncher(App& app);
+
+}  // namespace launcher

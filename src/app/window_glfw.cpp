@@ -1,0 +1,210 @@
+// The program on Linux: a GLFW window with an OpenGL 3 context and Dear ImGui's GLFW and
+// OpenGL3 backends, around the same App, pages and jobs as on Windows.
+//
+// Idle, the frame loop sleeps in glfwWaitEventsTimeout (vertical sync does nothing on some X
+// servers, so waiting for events is what keeps an idle launcher off the processor); while
+// something moves (a job, a pending start) it draws at most 60 frames per second.
+#include <GLFW/glfw3.h>
+#include <backends/imgui_impl_glfw.h>
+#include <backends/imgui_impl_opengl3.h>
+#include <imgui.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "app/keyboard.h"
+#include "app/pages.h"
+#include "app/play_at_start.h"
+#include "app/self_update.h"
+#include "app/startup.h"
+
+namespace launcher {
+namespace {
+
+// Window sizes at a scale of 1.
+constexpr int kWindowWidth = 900;
+constexpr int kWindowHeight = 700;
+constexpr int kMinWidth = 640;
+constexpr int kMinHeight = 480;
+constexpr float kClear[4] = {62 / 255.0f, 70 / 255.0f, 55 / 255.0f, 1.0f};
+constexpr auto kFrameInterval = std::chrono::microseconds(1000000 / 60);
+// Frames drawn after the last input, so that hover and click states settle.
+constexpr int kFramesAfterInput = 3;
+constexpr double kIdleWait = 1.0;  // seconds
+
+std::atomic<int> g_frames_owed{kFramesAfterInput};
+
+void NoteInput() { g_frames_owed = kFramesAfterInput; }
+
+// Installed before ImGui's backend, which calls them after its own handling.
+void WatchInput(GLFWwindow* window) {
+  glfwSetCursorPosCallback(window, [](GLFWwindow*, double, double) { NoteInput(); });
+  glfwSetMouseButtonCallback(window, [](GLFWwindow*, int, int, int) { NoteInput(); });
+  glfwSetScrollCallback(window, [](GLFWwindow*, double, double) { NoteInput(); });
+  glfwSetKeyCallback(window, [](GLFWwindow*, int, int, int, int) { NoteInput(); });
+  glfwSetCharCallback(window, [](GLFWwindow*, unsigned int) { NoteInput(); });
+  glfwSetWindowFocusCallback(window, [](GLFWwindow*, int) { NoteInput(); });
+  glfwSetCursorEnterCallback(window, [](GLFWwindow*, int) { NoteInput(); });
+  glfwSetFramebufferSizeCallback(window, [](GLFWwindow*, int, int) { NoteInput(); });
+  glfwSetWindowRefreshCallback(window, [](GLFWwindow*) { NoteInput(); });
+}
+
+// scripts/bench-app.sh sets LAUNCHER_FRAME_TRACE to a file: the wall-clock time of every
+// presented frame, in nanoseconds since the epoch, is appended to it, one line each.
+class FrameTrace {
+ public:
+  FrameTrace() {
+    const char* path = std::getenv("LAUNCHER_FRAME_TRACE");
+    if (path != nullptr && *path != '\0') file_ = std::fopen(path, "a");
+  }
+  ~FrameTrace() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  void Presented() {
+    if (file_ == nullptr) return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::fprintf(file_, "%lld\n", static_cast<long long>(
+                                       std::chrono::duration_cast<std::chrono::nanoseconds>(now)
+                                           .count()));
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+void ShowError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// Places the window in the middle of the primary monitor's work area, scaled by its content
+// scale; returns the scale.
+float PlaceWindow(GLFWwindow* window) {
+  float scale = 1.0f;
+  GLFWmonitor* monitor = glfwGetPrimaryMonitor();
+  if (monitor == nullptr) {
+    return scale;
+  }
+  float scale_y = 1.0f;
+  glfwGetMonitorContentScale(monitor, &scale, &scale_y);
+  if (scale <= 0) scale = 1.0f;
+  const int width = static_cast<int>(kWindowWidth * scale);
+  const int height = static_cast<int>(kWindowHeight * scale);
+  int left = 0, top = 0, work_width = 0, work_height = 0;
+  glfwGetMonitorWorkarea(monitor, &left, &top, &work_width, &work_height);
+  glfwSetWindowSize(window, width, height);
+  glfwSetWindowPos(window, left + (work_width - width) / 2, top + (work_height - height) / 2);
+  glfwSetWindowSizeLimits(window, static_cast<int>(kMinWidth * scale),
+                          static_cast<int>(kMinHeight * scale), GLFW_DONT_CARE, GLFW_DONT_CARE);
+  return scale;
+}
+
+// Whether something on screen may move without input: the frame loop then keeps drawing. A job
+// owes a few frames after it ends too, so that its outcome shows at once.
+bool Moving(const App& app) {
+  if (app.busy || app.play_pending || app.restart_pending) {
+    g_frames_owed = kFramesAfterInput;
+    return true;
+  }
+  return g_frames_owed > 0;
+}
+
+int Run(int argc, char** argv) {
+  const std::filesystem::path self = OwnExePath();
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+
+  App app;
+  std::string error;
+  if (!StartLauncher(app, self, args, ShiftHeld(), error)) {
+    ShowError(error);
+    return 1;
+  }
+
+  const std::string title = app.game.title + " - Launcher";
+  glfwSetErrorCallback([](int code, const char* text) {
+    std::fprintf(stderr, "GLFW error %d: %s\n", code, text != nullptr ? text : "");
+  });
+  GLFWwindow* window = nullptr;
+  if (glfwInit()) {
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    window = glfwCreateWindow(100, 100, title.c_str(), nullptr, nullptr);
+  }
+  if (window == nullptr) {
+    ShowError("OpenGL 3 could not start.");
+    StopLauncher(app);
+    glfwTerminate();
+    return 1;
+  }
+  const float scale = PlaceWindow(window);
+  glfwMakeContextCurrent(window);
+  glfwSwapInterval(1);
+  glfwShowWindow(window);
+
+  ImFont* bold = CreateInterface(scale);
+  WatchInput(window);
+  ImGui_ImplGlfw_InitForOpenGL(window, true);
+  ImGui_ImplOpenGL3_Init("#version 150");
+
+  PlayAtStartWindow play_window;
+  play_window.shift_held = ShiftHeld;
+  play_window.hide = [window] { glfwHideWindow(window); };
+  play_window.pump = [] { glfwPollEvents(); };
+
+  FrameTrace trace;
+  auto next_frame = std::chrono::steady_clock::now();
+  while (!glfwWindowShouldClose(window)) {
+    if (Moving(app)) {
+      std::this_thread::sleep_until(next_frame);
+      glfwPollEvents();
+      if (g_frames_owed > 0) --g_frames_owed;
+    } else {
+      glfwWaitEventsTimeout(kIdleWait);
+    }
+    next_frame = std::chrono::steady_clock::now() + kFrameInterval;
+    if (glfwWindowShouldClose(window)) {
+      break;
+    }
+
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplGlfw_NewFrame();
+    ImGui::NewFrame();
+    DrawLauncher(app, window, bold);
+    ImGui::Render();
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window, &width, &height);
+    glViewport(0, 0, width, height);
+    glClearColor(kClear[0], kClear[1], kClear[2], kClear[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    glfwSwapBuffers(window);
+    trace.Presented();
+
+    if (LeaveAfterFrame(app, self, play_window)) {
+      break;
+    }
+    if (!app.busy && !glfwGetWindowAttrib(window, GLFW_VISIBLE)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+
+  StopLauncher(app);
+  ImGui_ImplOpenGL3_Shutdown();
+  ImGui_ImplGlfw_Shutdown();
+  ImGui::DestroyContext();
+  glfwDestroyWindow(window);
+  glfwTerminate();
+  return 0;
+}
+
+}  // namespace
+}  // namespace launcher
+
+int main(int argc, char** argv) { return launcher::Run(argc, argv); }

@@ -1,0 +1,258 @@
+// The program on Windows: wWinMain, one Win32 window with a Direct3D 11 swap chain, and Dear
+// ImGui's Win32 and DX11 backends around the App, its pages and its jobs.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0A00  // per-monitor DPI awareness v2, GetDpiForWindow
+#endif
+#include <windows.h>
+#include <d3d11.h>
+#include <dwmapi.h>
+#include <shellapi.h>
+#include <objbase.h>
+
+#include <backends/imgui_impl_dx11.h>
+#include <backends/imgui_impl_win32.h>
+#include <imgui.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/keyboard.h"
+#include "app/pages.h"
+#include "app/play_at_start.h"
+#include "app/self_update.h"
+#include "app/startup.h"
+#include "platform/platform.h"
+
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND window, UINT message,
+                                                             WPARAM wparam, LPARAM lparam);
+
+namespace launcher {
+namespace {
+
+constexpr wchar_t kClassName[] = L"KelvaneLauncher";
+constexpr int kWindowWidth = 900;  // at 96 DPI, outer size
+constexpr int kWindowHeight = 700;
+constexpr int kMinWidth = 640;
+constexpr int kMinHeight = 480;
+constexpr float kClear[4] = {62 / 255.0f, 70 / 255.0f, 55 / 255.0f, 1.0f};
+constexpr DWORD kDarkTitleBar = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+
+// The client size stored by the window procedure on a resize; 0 while none is pending.
+UINT g_pending_width = 0;
+UINT g_pending_height = 0;
+
+// The Direct3D objects of the one window.
+struct Direct3D {
+  ID3D11Device* device = nullptr;
+  ID3D11DeviceContext* context = nullptr;
+  IDXGISwapChain* swap_chain = nullptr;
+  ID3D11RenderTargetView* target = nullptr;
+
+  bool Create(HWND window) {
+    DXGI_SWAP_CHAIN_DESC desc = {};
+    desc.BufferCount = 2;
+    desc.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    desc.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+    desc.OutputWindow = window;
+    desc.SampleDesc.Count = 1;
+    desc.Windowed = TRUE;
+    desc.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
+    D3D_FEATURE_LEVEL level;
+    for (D3D_DRIVER_TYPE driver : {D3D_DRIVER_TYPE_HARDWARE, D3D_DRIVER_TYPE_WARP}) {
+      if (SUCCEEDED(D3D11CreateDeviceAndSwapChain(nullptr, driver, nullptr, 0, levels, 2,
+                                                  D3D11_SDK_VERSION, &desc, &swap_chain,
+                                                  &device, &level, &context))) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void MakeTarget() {
+    ID3D11Texture2D* back_buffer = nullptr;
+    if (SUCCEEDED(swap_chain->GetBuffer(0, IID_PPV_ARGS(&back_buffer)))) {
+      device->CreateRenderTargetView(back_buffer, nullptr, &target);
+      back_buffer->Release();
+    }
+  }
+
+  void ReleaseTarget() {
+    if (target != nullptr) {
+      target->Release();
+      target = nullptr;
+    }
+  }
+
+  void Resize(UINT width, UINT height) {
+    ReleaseTarget();
+    swap_chain->ResizeBuffers(0, width, height, DXGI_FORMAT_UNKNOWN, 0);
+    MakeTarget();
+  }
+
+  ~Direct3D() {
+    ReleaseTarget();
+    if (swap_chain != nullptr) swap_chain->Release();
+    if (context != nullptr) context->Release();
+    if (device != nullptr) device->Release();
+  }
+};
+
+LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (ImGui_ImplWin32_WndProcHandler(window, message, wparam, lparam)) {
+    return 1;
+  }
+  switch (message) {
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED) {
+        g_pending_width = LOWORD(lparam);
+        g_pending_height = HIWORD(lparam);
+      }
+      return 0;
+    case WM_GETMINMAXINFO: {
+      const int dpi = static_cast<int>(GetDpiForWindow(window));
+      auto* info = reinterpret_cast<MINMAXINFO*>(lparam);
+      info->ptMinTrackSize.x = dpi * kMinWidth / 96;
+      info->ptMinTrackSize.y = dpi * kMinHeight / 96;
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+// The command line's arguments after the program's name, as UTF-8.
+std::vector<std::string> Arguments() {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(WideToUtf8(wide[i]));
+  if (wide != nullptr) LocalFree(wide);
+  return args;
+}
+
+// Handles every pending message; false once WM_QUIT has been seen.
+bool PumpMessages() {
+  bool quit = false;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    if (message.message == WM_QUIT) quit = true;
+  }
+  return !quit;
+}
+
+HWND MakeWindow(HINSTANCE instance, const std::wstring& title) {
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.style = CS_CLASSDC;
+  window_class.lpfnWndProc = WndProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.lpszClassName = kClassName;
+  RegisterClassExW(&window_class);
+  return CreateWindowW(kClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                       CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, nullptr);
+}
+
+// Sizes the window for its DPI and centres it in the work area; returns the scale.
+float PlaceWindow(HWND window) {
+  const float scale = static_cast<float>(GetDpiForWindow(window)) / 96.0f;
+  const int width = static_cast<int>(kWindowWidth * scale);
+  const int height = static_cast<int>(kWindowHeight * scale);
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int left = work.left + (work.right - work.left - width) / 2;
+  const int top = work.top + (work.bottom - work.top - height) / 2;
+  SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  const BOOL dark = TRUE;
+  DwmSetWindowAttribute(window, kDarkTitleBar, &dark, sizeof dark);
+  return scale;
+}
+
+int Run(HINSTANCE instance) {
+  const std::filesystem::path self = OwnExePath();
+  App app;
+  std::string error;
+  if (!StartLauncher(app, self, Arguments(), ShiftHeld(), error)) {
+    MessageBoxW(nullptr, Utf8ToWide(error).c_str(), L"Launcher", MB_ICONERROR | MB_OK);
+    return 1;
+  }
+
+  const std::wstring title = Utf8ToWide(app.game.title + " - Launcher");
+  HWND window = MakeWindow(instance, title);
+  const float scale = PlaceWindow(window);
+  Direct3D d3d;
+  if (!d3d.Create(window)) {
+    MessageBoxW(window, L"Direct3D 11 could not start.", title.c_str(), MB_ICONERROR | MB_OK);
+    StopLauncher(app);
+    DestroyWindow(window);
+    UnregisterClassW(kClassName, instance);
+    return 1;
+  }
+  d3d.MakeTarget();
+  ShowWindow(window, SW_SHOWDEFAULT);
+  UpdateWindow(window);
+
+  ImFont* bold = CreateInterface(scale);
+  ImGui_ImplWin32_Init(window);
+  ImGui_ImplDX11_Init(d3d.device, d3d.context);
+
+  PlayAtStartWindow play_window;
+  play_window.shift_held = ShiftHeld;
+  play_window.hide = [window] { ShowWindow(window, SW_HIDE); };
+  play_window.pump = [] { PumpMessages(); };
+
+  while (PumpMessages()) {
+    if (g_pending_width != 0) {
+      d3d.Resize(g_pending_width, g_pending_height);
+      g_pending_width = g_pending_height = 0;
+    }
+    ImGui_ImplDX11_NewFrame();
+    ImGui_ImplWin32_NewFrame();
+    ImGui::NewFrame();
+    DrawLauncher(app, window, bold);
+    ImGui::Render();
+    d3d.context->OMSetRenderTargets(1, &d3d.target, nullptr);
+    d3d.context->ClearRenderTargetView(d3d.target, kClear);
+    ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
+    d3d.swap_chain->Present(1, 0);
+
+    if (LeaveAfterFrame(app, self, play_window)) {
+      break;
+    }
+    if (!app.busy && !IsWindowVisible(window)) {
+      Sleep(50);
+    }
+  }
+
+  StopLauncher(app);
+  ImGui_ImplDX11_Shutdown();
+  ImGui_ImplWin32_Shutdown();
+  ImGui::DestroyContext();
+  return 0;
+}
+
+}  // namespace
+}  // namespace launcher
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const int code = launcher::Run(instance);
+  CoUninitialize();
+  return code;
+}

@@ -1,0 +1,312 @@
+// The Game page drawn from App states: what it shows, what it enables, and the jobs its buttons
+// start.
+#include <string>
+#include <vector>
+
+#include "app/pages.h"
+#include "page_fixture.h"
+
+namespace launcher::test {
+namespace {
+
+// A state of the launcher as the Game page sees it.
+struct State {
+  bool copy = false;       // the player's copy is accepted
+  bool in_place = false;   // the game is in the play folder
+  bool old_way = false;    // ...built from source, without the package's library
+  bool update_ready = false;
+  bool busy = false;       // a job runs
+  bool music_job = false;  // ...and it is the music import
+  int step = 0;            // the package install's step
+  std::string built = "";  // the version launcher.json records as built
+  std::string version = "v1.0";  // the launcher's own
+};
+
+struct Expect {
+  std::vector<std::string> shown;
+  std::vector<std::string> hidden;
+  std::vector<std::string> enabled;
+  std::vector<std::string> disabled;
+};
+
+struct Case {
+  const char* name;
+  State state;
+  Expect expect;
+};
+
+class GamePageTest : public PageTest {
+ protected:
+  void Apply(bool package_mode, const State& s, const std::string& root = "Halvorn") {
+    GameDescription game = PageGame(package_mode, true);
+    game.launcher_version = s.version;
+    UseGame(game, root);
+    if (s.copy) AcceptCopy();
+    if (s.in_place || s.old_way) PutGameInPlace(s.old_way);
+    if (!s.built.empty()) RecordBuilt(s.built);
+    app().game_update_ready = s.update_ready;
+    app().busy = s.busy;
+    app().music_job = s.music_job;
+    app().builder->package_step = s.step;
+  }
+
+  // Draws each case's state in package mode or not, and checks what it expects.
+  template <size_t N>
+  void CheckAll(bool package_mode, const Case (&cases)[N]) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      Apply(package_mode, c.state);
+      Draw(2);
+      Check(c.expect);
+    }
+  }
+
+  void Check(const Expect& e) {
+    for (const std::string& text : e.shown) EXPECT_TRUE(Shows(text)) << "missing: " << text;
+    for (const std::string& text : e.hidden) EXPECT_FALSE(Shows(text)) << "shown: " << text;
+    for (const std::string& text : e.enabled) EXPECT_TRUE(Enabled(text)) << "disabled: " << text;
+    for (const std::string& text : e.disabled) EXPECT_FALSE(Enabled(text)) << "enabled: " << text;
+  }
+};
+
+TEST_F(GamePageTest, PackageModeStates) {
+  const std::string kept = "). Your saves, settings and music are kept.";
+  const Case cases[] = {
+      {"nothing chosen",
+       {},
+       {{"Getting the game ready", "not chosen yet", "Free on this drive: *"},
+        {"Ready to play", "Update"},
+        {"Choose a disc image...", "Choose a folder..."},
+        {"Get the game ready", "Play"}}},
+      {"copy chosen",
+       {.copy = true},
+       {{"Getting the game ready", "PAL 1.0"}, {"not chosen yet"}, {"Get the game ready"}, {"Play"}}},
+      {"ready to play",
+       {.copy = true, .in_place = true, .built = "v1.0"},
+       {{"Ready to play"},
+        {"Getting the game ready", "Get the game ready", "Update", "Free on this drive: *"},
+        {"Play"},
+        {}}},
+      {"update ready",
+       {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"},
+       {{"Getting the game ready", "Version v1.0 is ready to install (yours: v0.9" + kept},
+        {"Ready to play"},
+        {"Update", "Play"},
+        {}}},
+      {"update ready, no version recorded",
+       {.copy = true, .in_place = true, .update_ready = true},
+       {{"Version v1.0 is ready to install (yours: an earlier one" + kept}, {}, {"Update"}, {}}},
+      {"update ready, dev launcher",
+       {.copy = true, .in_place = true, .update_ready = true, .version = "dev"},
+       {{"A new version is available."}, {}, {"Update"}, {}}},
+      {"built the old way",
+       {.copy = true, .old_way = true},
+       {{"A faster way to play"}, {"Getting the game ready", "Ready to play"}, {"Update", "Play"}, {}}},
+      {"working",
+       {.copy = true, .busy = true, .step = 2},
+       {{"You can stop at any time: it carries on from there next time. Your saves and music are "
+         "not touched."},
+        {"Get the game ready"},
+        {},
+        {"Choose a disc image...", "Choose a folder...", "Play"}}},
+      {"music import running",
+       {.copy = true, .busy = true, .music_job = true},
+       {{"Free on this drive: *"}, {"You can stop at any time:*"}, {}, {"Get the game ready", "Play"}}},
+  };
+  CheckAll(true, cases);
+}
+
+TEST_F(GamePageTest, StepRowsShowDoneCurrentAndToDo) {
+  struct StepCase {
+    const char* name;
+    State state;
+    ImU32 download, unpack, build;  // label colours: text done, white current, muted to do
+  };
+  const StepCase cases[] = {
+      {"not started", {.copy = true}, colour::kMuted, colour::kMuted, colour::kMuted},
+      {"unpacking", {.copy = true, .busy = true, .step = 2}, colour::kText, colour::kWhite,
+       colour::kMuted},
+      {"in place", {.copy = true, .in_place = true}, colour::kText, colour::kText, colour::kText},
+      // An update restarts the road: the rows show the step the last install left.
+      {"update ready", {.copy = true, .in_place = true, .update_ready = true}, colour::kMuted,
+       colour::kMuted, colour::kMuted},
+  };
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Apply(true, c.state);
+    {
+      std::lock_guard<std::mutex> lock(app().state_mutex);
+      app().status = Status{"Unpacking", "40 MB of 90 MB", 0.4};
+    }
+    Draw(2);
+    EXPECT_EQ(ColourOf("Download the program"), c.download);
+    EXPECT_EQ(ColourOf("Unpack it"), c.unpack);
+    EXPECT_EQ(ColourOf("Build the game for this PC"), c.build);
+    // Only the current row carries the status detail, in gold.
+    EXPECT_EQ(Shows("40 MB of 90 MB"), c.unpack == colour::kWhite);
+    if (c.unpack == colour::kWhite) {
+      EXPECT_EQ(ColourOf("40 MB of 90 MB"), colour::kGold);
+    }
+  }
+}
+
+TEST_F(GamePageTest, BuildModeStates) {
+  const std::string consent = "I accept the license terms for Microsoft's C++ libraries and Windows SDK";
+  const Case cases[] = {
+      {"nothing chosen", {}, {{"Free on this drive: *", consent}, {"Rebuild"}, {consent}, {"Build", "Play"}}},
+      {"chosen, terms not accepted", {.copy = true}, {{}, {}, {}, {"Build"}}},
+      {"ready", {.copy = true, .in_place = true},
+       {{"Built and ready."}, {"Free on this drive: *", consent}, {"Rebuild", "Play"}, {}}},
+      {"ready, no copy", {.in_place = true}, {{}, {}, {}, {"Rebuild", "Play"}}},
+      {"update ready", {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"},
+       {{"Version v1.0 of the game is ready to build (yours: v0.9)."}, {"Built and ready.", "Rebuild"}, {"Update"}, {}}},
+      {"update ready, dev launcher",
+       {.copy = true, .in_place = true, .update_ready = true, .version = "dev"},
+       {{"A new version is available."}, {}, {"Update"}, {}}},
+      {"busy", {.copy = true, .busy = true},
+       {{"Working: see the bar below. It carries on from there next time if you stop it."},
+        {"Free on this drive: *", consent},
+        {},
+        {"Play"}}},
+  };
+  CheckAll(false, cases);
+}
+
+TEST_F(GamePageTest, BuildNeedsTheTermsAndAShortPath) {
+  Apply(false, {.copy = true});
+  Draw(2);
+  EXPECT_FALSE(Enabled("Build"));
+  Click("I accept the license terms for Microsoft's C++ libraries and Windows SDK");
+  EXPECT_TRUE(app().agreed);
+  EXPECT_TRUE(Enabled("Build"));
+  EXPECT_FALSE(std::filesystem::exists(app().root / "agreed.txt")) << "ticking alone writes nothing";
+
+  // A root of more than 80 characters: the path message in red, and no build.
+  Apply(false, {.copy = true}, std::string(90, 'x'));
+  app().agreed = true;
+  Draw(2);
+  EXPECT_EQ(ColourOf("This folder's path is too long*"), colour::kRed);
+  EXPECT_FALSE(Enabled("Build"));
+  Click("Build");
+  EXPECT_TRUE(jobs().empty());
+}
+
+TEST_F(GamePageTest, ButtonsStartTheirJobs) {
+  struct ClickCase {
+    const char* name;
+    bool package_mode;
+    State state;
+    const char* button;
+    StartedJob job;
+  };
+  const ClickCase cases[] = {
+      {"get ready", true, {.copy = true}, "Get the game ready", {"InstallJob", "The game is ready. Press Play."}},
+      {"package update", true, {.copy = true, .in_place = true, .update_ready = true}, "Update",
+       {"InstallJob", "The game is ready. Press Play."}},
+      {"old way update", true, {.copy = true, .old_way = true}, "Update", {"InstallJob", "The game is ready. Press Play."}},
+      {"rebuild", false, {.copy = true, .in_place = true}, "Rebuild", {"BuildJob", "The game is built. Press Play."}},
+      {"build update", false, {.copy = true, .in_place = true, .update_ready = true}, "Update",
+       {"BuildJob", "The game is built. Press Play."}},
+  };
+  for (const ClickCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Apply(c.package_mode, c.state);
+    app().music_job = true;
+    jobs().clear();
+    Click(c.button);
+    EXPECT_EQ(jobs(), std::vector<StartedJob>{c.job});
+    EXPECT_FALSE(app().game_update_ready);
+    EXPECT_FALSE(app().music_job) << "the outcome shows on this page";
+    EXPECT_FALSE(std::filesystem::exists(app().root / "agreed.txt"));
+  }
+}
+
+TEST_F(GamePageTest, BuildRecordsTheConsent) {
+  Apply(false, {.copy = true});
+  app().agreed = true;
+  Click("Build");
+  EXPECT_EQ(jobs(), (std::vector<StartedJob>{{"BuildJob", "The game is built. Press Play."}}));
+  const std::string agreed = ReadFile(app().root / "agreed.txt");
+  EXPECT_EQ(agreed.rfind("https://", 0), 0u) << agreed;
+  EXPECT_EQ(agreed.find('\n'), std::string::npos);
+}
+
+TEST_F(GamePageTest, ErrorAndDoneTextsShowUnlessTheMusicJobOwnsThem) {
+  Apply(true, {.copy = true});
+  {
+    std::lock_guard<std::mutex> lock(app().state_mutex);
+    app().error = "Could not download Halvorn-windows.zip: no answer";
+  }
+  Draw(2);
+  EXPECT_EQ(ColourOf("Could not download Halvorn-windows.zip: no answer"), colour::kRed);
+  EXPECT_TRUE(Shows("Open launcher.log"));
+
+  app().music_job = true;
+  Draw(2);
+  EXPECT_FALSE(Shows("Could not download Halvorn-windows.zip: no answer"));
+
+  app().music_job = false;
+  {
+    std::lock_guard<std::mutex> lock(app().state_mutex);
+    app().error.clear();
+    app().done = "The game is ready. Press Play.";
+  }
+  Draw(2);
+  EXPECT_EQ(ColourOf("The game is ready. Press Play."), colour::kGreen);
+}
+
+TEST_F(GamePageTest, NewLauncherBanner) {
+  Apply(true, {.copy = true, .in_place = true});
+  Release release;
+  release.tag_name = "v1.2";
+  release.html_url = "https://example.invalid/releases/v1.2";
+  app().offered_release = release;
+  app().launcher_offered = true;
+  Draw(2);
+  EXPECT_EQ(ColourOf("Version v1.2 is out (this launcher is v1.0)."), colour::kGold);
+  EXPECT_FALSE(Enabled("Update the launcher")) << "the release has no launcher to download";
+
+  release.browser_download_url = "https://example.invalid/HalvornLauncher.exe";
+  app().offered_release = release;
+  Click("Update the launcher");
+  EXPECT_EQ(jobs(), (std::vector<StartedJob>{{"UpdateLauncherJob", ""}}));
+
+  app().busy = true;
+  Draw(2);
+  EXPECT_FALSE(Enabled("Update the launcher"));
+  app().busy = false;
+
+  Click("Later");
+  EXPECT_TRUE(app().banner_dismissed);
+  EXPECT_FALSE(Shows("A new version"));
+}
+
+TEST_F(GamePageTest, PlayAtStart) {
+  Apply(true, {.copy = true, .in_place = true});
+  app().play_pending = true;
+  Draw(2);
+  EXPECT_EQ(ColourOf("The game starts once the check for a new version is done."), colour::kGold);
+  Click("Stay in the launcher");
+  EXPECT_FALSE(app().play_pending);
+  EXPECT_FALSE(Shows("Stay in the launcher"));
+
+  Click("Start the game when the launcher opens, if nothing needs updating");
+  EXPECT_TRUE(app().play_at_start);
+  EXPECT_TRUE(app().builder->PlayAtStart()) << "saved at once";
+}
+
+TEST_F(GamePageTest, AFailedPlayShowsItsError) {
+  Apply(true, {.copy = true, .in_place = true});
+  Click("Play");
+  std::string error;
+  {
+    std::lock_guard<std::mutex> lock(app().state_mutex);
+    error = app().error;
+  }
+  ASSERT_FALSE(error.empty()) << "the test's game is no program, so it cannot start";
+  Draw(2);
+  EXPECT_EQ(ColourOf(error), colour::kRed);
+}
+
+}  // namespace
+}  // namespace launcher::test

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Runs the launcher as a player would: copied alone into a folder of its own and started under a
+# virtual X server (through Wine for the Windows program). Checks its window's title, the theme's
+# colours on a screenshot, and the start-up lines of launcher.log, with settings that name a game
+# copy that has gone and keys of other types, and an agreed.txt that is a folder; on Linux also
+# that Shift held at start keeps the launcher open when "--play" asks to play.
+#   program_check.sh linux|windows PROGRAM SCREENSHOT_DIR
+# The screenshots stay in SCREENSHOT_DIR. The Windows program runs in a Wine prefix of its own
+# beside it (made at the first run), whose server starts inside the virtual X server: a server
+# started without a display would give the program's windows no X window. No request leaves the
+# machine: the program runs without a network where it can, and the proxy variables point at a
+# closed local port, so the start-up check fails at once and says so in the log.
+set -euo pipefail
+
+if [[ "${1:-}" == --inside ]]; then
+  shift
+  platform=$1 folder=$2 name=$3 shots=$4
+  title="Zemrik: Halvorn - Launcher"
+  log="$folder/Halvorn/launcher.log"
+  fail() { echo "program check ($platform): $*" >&2; exit 1; }
+
+  start() { # args...
+    if [[ "$platform" == windows ]]; then
+      (cd "$folder" && exec wine "./$name" "$@") >/dev/null 2>&1 &
+    else
+      (cd "$folder" && exec "./$name" "$@") >/dev/null 2>&1 &
+    fi
+    pid=$!
+  }
+  stop() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
+  wait_for_log() { # pattern
+    for _ in $(seq 1 600); do
+      grep -q -- "$1" "$log" 2>/dev/null && return 0
+      kill -0 "$pid" 2>/dev/null || fail "the launcher ended early"
+      sleep 0.1
+    done
+    fail "launcher.log never said: $1"
+  }
+  wait_for_window() {
+    for _ in $(seq 1 600); do
+      xwininfo -root -tree | grep -qF "\"$title\"" && return 0
+      sleep 0.1
+    done
+    fail "no window titled \"$title\""
+  }
+
+  if [[ "$platform" == windows && ! -f "$WINEPREFIX/system.reg" ]]; then
+    wineboot -i </dev/null >/dev/null 2>&1
+  fi
+  mkdir -p "$folder/Halvorn/agreed.txt"
+  printf '%s' '{"game": "/gone/halvorn.iso", "play_at_start": "yes", "music": 5, "built": []}' \
+    >"$folder/Halvorn/launcher.json"
+  start
+  wait_for_window
+  wait_for_log "update check: "
+  sleep 2  # a few frames after the check has ended
+  shot="$shots/$platform.png"
+  import -window root "$shot"
+  stop
+
+  # The start-up lines: a time stamp, then the check's outcome.
+  first=$(head -n1 "$log" | tr -d '\r')
+  [[ "$first" =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\ update\ check:\ . ]] || fail "first log line: $first"
+
+  # The theme's colours, each over a good part of the window: the page's background, the section
+  # list, the header band, the selected section; and the error line saying the game copy is gone.
+  histogram=$(convert "$shot" -format %c histogram:info:-)
+  count() { { grep -i "#$1" <<<"$histogram" || true; } | awk -F: '{s += $1} END {print s + 0}'; }
+  # Text is smoothed at its edges: the error line counts every pixel within 40 of its red.
+  near_red=$(awk -F'[(,)]' 'NF > 3 {d = ($2 - 235)^2 + ($3 - 130)^2 + ($4 - 105)^2;
+    if (d <= 1600) s += $1} END {print s + 0}' <<<"$histogram")
+  ((near_red >= 150)) || fail "the error line's red covers $near_red pixels of $shot"
+  for want in 3E4637:150000 2E3429:30000 4C5844:30000 958831:2000; do
+    colour=${want%%:*} least=${want##*:}
+    got=$(count "$colour")
+    ((got >= least)) || fail "colour #$colour covers $got pixels of $shot, expected at least $least"
+  done
+
+  if [[ "$platform" == linux ]]; then
+    rm -f "$log"
+    xdotool keydown Shift_L sleep 30 &
+    holder=$!
+    sleep 0.5
+    start --PLAY
+    wait_for_log "play at start: "
+    stop
+    kill "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
+    grep -qxF "play at start: --play, Shift held: the launcher stays" <(cut -c10- "$log" | tr -d '\r') \
+      || fail "with Shift held the log reads: $(cat "$log")"
+  fi
+  echo "program check ($platform): passed, screenshot $shot"
+  exit 0
+fi
+
+platform=$1 program=$2 shots=$3
+mkdir -p "$shots"
+shots=$(cd "$shots" && pwd)
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+  if [[ "$platform" == windows ]]; then wineserver -k </dev/null >/dev/null 2>&1 || true; fi
+  if [[ -n "$xvfb" ]]; then kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+folder="$work/Games"
+mkdir -p "$folder"
+cp "$program" "$folder/"
+export http_proxy=http://127.0.0.1:9 https_proxy=http://127.0.0.1:9
+export HTTP_PROXY=$http_proxy HTTPS_PROXY=$https_proxy
+if [[ "$platform" == windows ]]; then
+  export WINEPREFIX="$shots/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
+
+# A virtual X server on a display number it picks itself (-displayfd): xvfb-run -a guesses a
+# free number, which another run on the same machine may take at the same moment.
+display_file="$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 1 100); do [[ -s "$display_file" ]] && break; sleep 0.1; done
+[[ -s "$display_file" ]] || { echo "program check ($platform): Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$display_file")"
+unset XAUTHORITY
+# Where the system allows it the program runs in a network namespace of its own with no network
+# at all: Wine's WinHTTP does not read the proxy variables, so they alone would not keep the
+# Windows program's start-up check on the machine. The X server is reached through its socket
+# file, which the namespace does not hide.
+isolate=()
+if unshare --net true 2>/dev/null; then isolate=(unshare --net); fi
+"${isolate[@]}" bash "${BASH_SOURCE[0]}" --inside "$platform" "$folder" "$(basename "$program")" "$shots"

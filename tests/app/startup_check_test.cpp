@@ -1,0 +1,111 @@
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app_fixture.h"
+#include "catalogue/release.h"
+#include "support/http_server.h"
+
+namespace launcher::test {
+namespace {
+
+class StartupCheckTest : public AppTest {
+ protected:
+  StartupCheckTest() {
+    saved_hosting = Hosting();
+    Hosting().site = server.Url("/");
+    Hosting().api = server.Url("");
+    app.game.repo = server.Url("/kelvane/halvorn");
+  }
+  ~StartupCheckTest() override {
+    WaitForJob();
+    Hosting() = saved_hosting;
+  }
+
+  void ServeLatest(const std::string& tag) {
+    server.Serve("/repos/kelvane/halvorn/releases/latest",
+                 R"({"tag_name": ")" + tag + R"(", "assets": [{"name": "HalvornLauncher.exe",
+                   "browser_download_url": "http://127.0.0.1/x", "size": 5,
+                   "digest": "sha256:00"}]})");
+  }
+
+  void RunCheck() {
+    MakeBuilder();
+    app.StartJob(StartupCheckJob(app), "");
+    WaitForJob();
+  }
+
+  HttpServer server;
+  HostingService saved_hosting;
+};
+
+TEST_F(StartupCheckTest, LogsWhatItFoundAndOffersOnlyANewerRelease) {
+  struct Case {
+    std::string own_version;
+    std::string served_tag;  // "" serves nothing: the request fails
+    std::vector<std::string> want_log;
+    bool want_offered;
+  };
+  const std::vector<Case> cases = {
+      {"v1.0", "v1.2", {"update check: v1.2 is out, this launcher is v1.0: offered"}, true},
+      {"v1.0", "v1.0", {"update check: the latest release is v1.0, this launcher is v1.0"}, false},
+      {"v1.0", "nightly",
+       {"update check: the latest release is nightly, this launcher is v1.0"}, false},
+      {"dev", "v9.0", {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.own_version + " against " + c.served_tag);
+    app.game.launcher_version = c.own_version;
+    app.launcher_offered = false;
+    {
+      std::lock_guard<std::mutex> lock(app.state_mutex);
+      app.log_lines.clear();
+    }
+    ServeLatest(c.served_tag);
+    RunCheck();
+    EXPECT_EQ(LogLines(), c.want_log);
+    EXPECT_EQ(app.launcher_offered.load(), c.want_offered);
+    if (c.want_offered) {
+      EXPECT_EQ(app.offered_release.tag_name, c.served_tag);
+      EXPECT_EQ(app.offered_release.size, 5u);
+    }
+    // The check never fails as a job: nothing shows.
+    EXPECT_EQ(app.error, "");
+    EXPECT_EQ(app.done, "");
+  }
+}
+
+TEST_F(StartupCheckTest, AFailedLookupIsLoggedWithItsReasonOrAsNoAnswer) {
+  // An empty tag reads as a lookup that failed without a reason.
+  ServeLatest("");
+  RunCheck();
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"update check: no answer"});
+
+  server.Status("/repos/kelvane/halvorn/releases/latest", 404);
+  {
+    std::lock_guard<std::mutex> lock(app.state_mutex);
+    app.log_lines.clear();
+  }
+  RunCheck();
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("update check: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0], "update check: no answer");
+  EXPECT_FALSE(app.launcher_offered);
+  EXPECT_EQ(app.error, "");
+}
+
+TEST_F(StartupCheckTest, AsksWhetherTheGameInPlaceHasANewVersion) {
+  ServeLatest("v1.0");
+  // Not in place: the game is not asked about and nothing is ready.
+  RunCheck();
+  EXPECT_FALSE(app.game_update_ready);
+
+  // In place, built by another launcher version: a new version is ready.
+  WriteFile(app.root / "play" / ("Halvorn" + app.platform->ExeSuffix()), "game");
+  RunCheck();
+  EXPECT_TRUE(app.game_update_ready);
+}
+
+}  // namespace
+}  // namespace launcher::test
