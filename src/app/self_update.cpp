@@ -1,11 +1,13 @@
 #include "app/self_update.h"
 
+#include <cctype>
 #include <mutex>
 #include <system_error>
 
-#include "platform/file_ops.h"
 #include "platform/download.h"
+#include "platform/file_ops.h"
 #include "platform/platform.h"
+#include "platform/sha.h"
 
 namespace launcher {
 
@@ -23,6 +25,18 @@ fs::path OldLauncherPath(const fs::path& self) {
   return path;
 }
 
+namespace {
+
+// True when the program at `self` already is the release's launcher, byte for byte.
+bool InPlace(const fs::path& self, const Release& release) {
+  if (release.sha256.empty()) return false;
+  std::string wanted = release.sha256;
+  for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return Sha256File(self) == wanted;
+}
+
+}  // namespace
+
 void UpdateProgress(App& app, uint64_t done, uint64_t total) {
   std::lock_guard<std::mutex> lock(app.state_mutex);
   app.status.title = "Downloading the new launcher";
@@ -38,6 +52,12 @@ bool UpdateLauncherAt(App& app, const Release& release, const fs::path& self, st
   const fs::path new_path = NewLauncherPath(self);
   const fs::path old_path = OldLauncherPath(self);
   app.builder->cancel = false;
+  // An update ended after the new program took its place: it is done.
+  std::error_code ignored;
+  if (!fs::exists(new_path, ignored) && InPlace(self, release)) {
+    app.restart_pending = true;
+    return true;
+  }
   const ProgressFn progress = [&app](uint64_t done, uint64_t total) {
     UpdateProgress(app, done, total);
   };
@@ -46,14 +66,12 @@ bool UpdateLauncherAt(App& app, const Release& release, const fs::path& self, st
     return false;
   }
   // A download is written without the run bit; the new program gets the running one's modes.
-  std::error_code ignored;
   const fs::file_status self_status = fs::status(self, ignored);
   if (fs::exists(self_status)) {
     fs::permissions(new_path, self_status.permissions(), fs::perm_options::replace, ignored);
   }
-  fs::remove(old_path, ignored);
   std::string move_error;
-  if (!MoveReplacing(self, old_path, move_error)) {
+  if (!KeepProgramAside(self, old_path, move_error)) {
     error = "The launcher could not be updated (it could not rename itself). The new one is " +
             PathToUtf8(new_path) + ".";
     return false;

@@ -1,6 +1,7 @@
 // Replacing the running launcher with a newer release: the new program is downloaded beside the
-// running one as "<program>.new", the running one is moved aside to "<program>.old", and the new
-// one takes its name. The main loop then starts it; the next start deletes the ".old" file.
+// running one as "<program>.new", the running one is kept as "<program>.old", and the new one
+// takes its name. The main loop then starts it; the next start deletes the ".old" file. An update
+// ended at any moment is finished by the next one.
 #pragma once
 
 #include <cstdint>

@@ -32,6 +32,16 @@ uint64_t SizeBeneath(const std::filesystem::path& folder);
 bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                    std::string& error);
 
+// Keeps the program at `program` as `kept` too, the first half of swapping in a new program
+// (the second renames the new one over `program`). Where the system allows (not Windows), a
+// second name for the same file is made, so that `program` never goes missing, even when the
+// launcher is ended between the two halves; on Windows a running program cannot be replaced
+// and is renamed to `kept` instead, and a `program` already gone with `kept` in place counts as
+// done, so that a swap ended between its halves can be finished. On failure `error` gets the
+// system's words for the reason.
+bool KeepProgramAside(const std::filesystem::path& program, const std::filesystem::path& kept,
+                      std::string& error);
+
 // Copies the file `from` to `to`, replacing a file there. On failure `error` gets the system's
 // words for the reason.
 bool CopyReplacing(const std::filesystem::path& from, const std::filesystem::path& to,

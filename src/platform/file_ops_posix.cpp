@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,18 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
 
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
+    error = LastErrorWords();
+    return false;
+  }
+  return true;
+}
+
+bool KeepProgramAside(const fs::path& program, const fs::path& kept, std::string& error) {
+  if (unlink(kept.c_str()) != 0 && errno != ENOENT) {
+    error = LastErrorWords();
+    return false;
+  }
+  if (link(program.c_str(), kept.c_str()) != 0) {
     error = LastErrorWords();
     return false;
   }

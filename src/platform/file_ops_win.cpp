@@ -45,6 +45,13 @@ bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error)
   return true;
 }
 
+bool KeepProgramAside(const fs::path& program, const fs::path& kept, std::string& error) {
+  std::error_code ec;
+  if (!fs::exists(program, ec) && fs::is_regular_file(kept, ec)) return true;
+  DeleteFileW(kept.c_str());
+  return MoveReplacing(program, kept, error);
+}
+
 bool CopyReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   // The standard library's overwriting copy refuses an existing file here.
   if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {

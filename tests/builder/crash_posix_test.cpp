@@ -200,6 +200,43 @@ TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
     FillTheDiskAndResume(room, true, "cannot write ");
 }
 
+// --- The launcher's own update ------------------------------------------------------------------
+
+class LauncherCrash : public KillsAndFullDisk<CrashTest> {
+ protected:
+  void SetUp() override {
+    WriteFile(scratch / "game.json",
+              R"({"title": "Halvorn", "short": "Halvorn", "repo": "x", "releases": {"a": "b"}})");
+    server.Serve("/HalvornLauncher", kNewProgram);
+    WriteFile(root / "bin" / "HalvornLauncher", kOldProgram);
+    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+  }
+
+  std::vector<std::string> JobArgs() override {
+    return {"launcher", "bin/HalvornLauncher", server.Url("/HalvornLauncher"),
+            Sha256Of(kNewProgram), std::to_string(kNewProgram.size())};
+  }
+
+  // The program must be whole under its own name at every moment, the old one or the new one.
+  Files PlayerFiles(const fs::path& at) override {
+    const std::string program = ReadFile(at / "bin" / "HalvornLauncher");
+    return {{"save.dat", ReadFile(at / "play" / "hdd" / "E" / "save.dat")},
+            {"program whole", program == kOldProgram || program == kNewProgram ? "yes" : "no"}};
+  }
+
+  const std::string kOldProgram = "the running launcher";
+  const std::string kNewProgram = std::string(300000, 'n');
+};
+
+TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
+  RunReference(false);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(reference.at("bin/HalvornLauncher"), kNewProgram);
+  EXPECT_EQ(reference.at("bin/HalvornLauncher.old"), kOldProgram);
+  EXPECT_EQ(reference.count("bin/HalvornLauncher.new"), 0u);
+  KillEverywhere(1, 6);
+}
+
 // --- The music import --------------------------------------------------------------------------
 
 class MusicCrash : public KillsAndFullDisk<CrashTest> {

@@ -4,16 +4,21 @@
 //   job_driver <root> <game.json> <launcher version> build
 //   job_driver <root> <game.json> <launcher version> tool <id>
 //   job_driver <root> <game.json> <launcher version> music <folder>
+//   job_driver <root> <game.json> <launcher version> launcher <program> <url> <sha256> <size>
 //
 // "build" is the package install in package mode, else the build from source; "tool" loads the
-// toolchain from the game's address and installs one tool; "music" imports a folder of music.
+// toolchain from the game's address and installs one tool; "music" imports a folder of music;
+// "launcher" brings the launcher offered at <url> to the program file <program> (a relative
+// one lies in the root).
 // Every log line is printed as "log <line>" the moment it is written, and the end as "ok" or
 // "failed <sentence>"; the exit code is 0 or 1. See kill_points.h for the driver's own ends.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "app/self_update.h"
 #include "builder/builder.h"
 #include "catalogue/game_description.h"
 #include "kill_points.h"
@@ -24,6 +29,23 @@
 namespace {
 namespace fs = std::filesystem;
 using namespace launcher;
+
+// The launcher's update, run by an App of its own over the driver's game and root.
+bool UpdateTheLauncher(const GameDescription& game, const fs::path& root, char** args,
+                       std::string& err) {
+  App app;
+  app.game = game;
+  app.root = root;
+  app.builder = std::make_unique<Builder>(game, root, app.http.get(), app.platform.get());
+  Release release;
+  release.tag_name = "v-next";
+  release.browser_download_url = args[1];
+  release.sha256 = args[2];
+  release.size = std::strtoull(args[3], nullptr, 10);
+  fs::path program = PathFromUtf8(args[0]);
+  if (program.is_relative()) program = root / program;
+  return UpdateLauncherAt(app, release, program, err);
+}
 
 bool RunJob(Builder& builder, const std::string& job, const std::string& arg, std::string& err) {
   if (job == "build") return builder.BuildAll(err);
@@ -69,7 +91,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     job_driver::AfterLogLine();
   };
-  const bool ok = RunJob(builder, argv[4], argc > 5 ? argv[5] : "", err);
+  const std::string job = argv[4];
+  const bool ok = job == "launcher" && argc >= 9
+                      ? UpdateTheLauncher(game, PathFromUtf8(argv[1]), argv + 5, err)
+                      : RunJob(builder, job, argc > 5 ? argv[5] : "", err);
   std::printf("changes %ld\n", job_driver::ChangesSoFar());
   if (ok) {
     std::printf("ok\n");
