@@ -96,10 +96,10 @@ bool Builder::ReplaceGame(const fs::path& next, std::string& err) {
   // The staging folder's stamp leaves first: once anything has moved, the staging folder no
   // longer holds the whole package, and a run ended halfway through (a stop, a crash, a power
   // cut) must make it afresh rather than prepare and move what is left.
-  std::stable_partition(entries.begin(), entries.end(),
-                        [](const fs::path& entry) { return entry.filename() == "package.stamp"; });
+  const auto is_stamp = [](const fs::path& entry) { return entry.filename() == "package.stamp"; };
+  std::stable_partition(entries.begin(), entries.end(), is_stamp);
 
-  bool moved_any = false;
+  bool moved_any = false;  // an entry of the package itself, not only the stamp, has moved
   for (const fs::path& entry : entries) {
     const std::string name = PathToUtf8(entry.filename());
     const std::string lower = AsciiLower(name);
@@ -111,7 +111,7 @@ bool Builder::ReplaceGame(const fs::path& next, std::string& err) {
       bool ok = !is_folder || !EntryExists(target) || RemoveTree(target, why);
       if (ok) ok = MoveReplacing(entry, target, why);
       if (ok) {
-        moved_any = true;
+        moved_any = moved_any || !is_stamp(entry);
         break;
       }
       Log("replace: " + name + ", try " + std::to_string(attempt) + ": " + why);
@@ -121,10 +121,15 @@ bool Builder::ReplaceGame(const fs::path& next, std::string& err) {
               ". Press Update again to retry; see launcher.log";
         // Part of the package has left the staging folder, so it no longer holds the whole
         // package: without its stamp the next attempt unpacks afresh instead of preparing and
-        // moving what is left.
+        // moving what is left. When only the stamp has moved (the game still holds its first
+        // file), the staging folder is still whole and gets its stamp back, so that pressing
+        // Update again only retries the moves.
+        std::string ignored;
         if (moved_any) {
-          std::string ignored;
           RemoveEntry(next / "package.stamp", ignored);
+        } else if (!entries.empty() && is_stamp(entries.front()) &&
+                   !EntryExists(entries.front())) {
+          MoveReplacing(PlayFolder() / "package.stamp", entries.front(), ignored);
         }
         return false;
       }

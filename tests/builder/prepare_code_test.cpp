@@ -233,5 +233,17 @@ TEST_F(BuilderReplaceGameTest, AStagingFolderPartlyMovedNoLongerClaimsThePackage
   }
 }
 
+TEST_F(BuilderReplaceGameTest, AGameHoldingItsFirstFileLeavesTheStagingFolderWhole) {
+  // The only entry besides the stamp is held: the stamp, which leaves first, comes back, so the
+  // next attempt retries the moves instead of unpacking and preparing the package again.
+  WriteFile(next / "package.stamp", "abc");
+  WriteFile(next / "Halvorn.dat", "new data");
+  BlockWithFolder(play / "Halvorn.dat");
+  builder->replace_retry = {1, std::chrono::milliseconds(1)};
+  EXPECT_FALSE(Replace());
+  EXPECT_EQ(ReadFile(next / "package.stamp"), "abc");
+  EXPECT_EQ(ReadFile(next / "Halvorn.dat"), "new data");
+}
+
 }  // namespace
 }  // namespace launcher::test
