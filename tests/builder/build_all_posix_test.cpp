@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -20,9 +19,6 @@
 #include "builder/builder.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
-#include "support/system_state.h"
-#include "support/tar_writer.h"
-#include "support/zip_writer.h"
 
 namespace launcher::test {
 namespace {
