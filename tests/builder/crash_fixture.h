@@ -9,8 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,7 +38,8 @@ struct DriverRun {
   std::vector<std::string> lines;
   bool killed = false;
   int exit_code = -1;
-  long changes = 0;
+  long changes = 0;    // the renames and removals the job made, from its "changes" line
+  long long took = 0;  // the job's own length in microseconds, from its "took" line
 
   int LogLines() const {
     int count = 0;
@@ -44,11 +47,26 @@ struct DriverRun {
     return count;
   }
   bool Ok() const { return !lines.empty() && lines.back() == "ok"; }
+  // The job's last log line, "log " left out; "" when it logged nothing.
+  std::string LastLogLine() const {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+      if (line->rfind("log ", 0) == 0) return line->substr(4);
+    }
+    return "";
+  }
+
+  // Takes `changes` and `took` from the lines, once they are all in.
+  void ReadCounts() {
+    for (const std::string& line : lines) {
+      if (line.rfind("changes ", 0) == 0) changes = std::atol(line.c_str() + 8);
+      if (line.rfind("took ", 0) == 0) took = std::atoll(line.c_str() + 5);
+    }
+  }
 };
 
 // Runs the driver with `args` and `env` added to its environment, to its end or until it ends
-// itself; with `kill_after` set (where the system allows), it is killed that long after it
-// started. Each test program defines it for its system.
+// itself; with `kill_after` set, it is killed about that long after its job started. Each test
+// program defines it for its system.
 DriverRun RunDriver(const std::vector<std::string>& args,
                     const std::map<std::string, std::string>& env,
                     std::chrono::microseconds kill_after = std::chrono::microseconds::max());
@@ -143,6 +161,26 @@ class CrashTest : public BuilderTest {
       EXPECT_TRUE(KillAndResume("line " + std::to_string(line),
                                 {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(line)}}))
           << "the driver outlived its line " << line;
+    }
+  }
+
+  // Every kill point of the reference run: each log line, each change (every `stride`-th when
+  // there are many), and `randoms` seeded moments within the reference run's length.
+  void KillEverywhere(long stride, int randoms) {
+    KillAtEveryLine();
+    EXPECT_GT(reference_run.changes, 0) << "the driver counts no renames or removals";
+    for (long change = 1; change <= reference_run.changes; change += stride) {
+      EXPECT_TRUE(KillAndResume("change " + std::to_string(change),
+                                {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}}))
+          << "the driver outlived its change " << change;
+    }
+    const unsigned seed = std::random_device()();
+    std::mt19937 random(seed);
+    for (int k = 0; k < randoms; ++k) {
+      const auto after = std::chrono::microseconds(random() % (reference_run.took + 1));
+      KillAndResume(
+          "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed),
+          {}, after);
     }
   }
 
@@ -263,6 +301,43 @@ class ToolJobTest : public CrashTest {
     files["launcher.json"] = ReadFile(at / "launcher.json");
     return files;
   }
+};
+
+// --- The launcher's own update ------------------------------------------------------------------
+
+class LauncherJobTest : public CrashTest {
+ protected:
+  void SetUp() override {
+    WriteFile(scratch / "game.json",
+              R"({"title": "Halvorn", "short": "Halvorn", "repo": "x", "releases": {"a": "b"}})");
+    server.Serve("/HalvornLauncher", kNewProgram);
+    WriteFile(root / "bin" / "HalvornLauncher", kOldProgram);
+    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+  }
+
+  std::vector<std::string> JobArgs() override {
+    return {"launcher", "bin/HalvornLauncher", server.Url("/HalvornLauncher"),
+            Sha256Of(kNewProgram), std::to_string(kNewProgram.size())};
+  }
+
+  // The program must be whole under its own name at every moment, the old one or the new one;
+  // with `swap_in_two_renames` (where a running program cannot be replaced, only renamed) it may
+  // also be between the two renames, the old one aside and the new one beside it, both whole.
+  Files PlayerFiles(const fs::path& at) override {
+    const fs::path bin = at / "bin";
+    const std::string bytes = ReadFile(bin / "HalvornLauncher");
+    bool whole = bytes == kOldProgram || bytes == kNewProgram;
+    if (!whole && swap_in_two_renames && !fs::exists(bin / "HalvornLauncher")) {
+      whole = ReadFile(bin / "HalvornLauncher.old") == kOldProgram &&
+              ReadFile(bin / "HalvornLauncher.new") == kNewProgram;
+    }
+    return {{"save.dat", ReadFile(at / "play" / "hdd" / "E" / "save.dat")},
+            {"program whole", whole ? "yes" : "no"}};
+  }
+
+  bool swap_in_two_renames = false;
+  const std::string kOldProgram = "the running launcher";
+  const std::string kNewProgram = std::string(300000, 'n');
 };
 
 }  // namespace launcher::test

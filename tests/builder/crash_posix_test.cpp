@@ -86,42 +86,16 @@ DriverRun RunDriver(const std::vector<std::string>& args,
   while (waitpid(-1, nullptr, __WALL) > 0) {
   }
   run.lines = TextLines(text);
-  for (const std::string& line : run.lines) {
-    if (line.rfind("changes ", 0) == 0) run.changes = std::atol(line.c_str() + 8);
-  }
+  run.ReadCounts();
   return run;
 }
 
 namespace {
 
-// The posix-only ways to end a job: right after a counted change to the file system, at random
-// moments (a signal from outside), and a full disk.
+// The posix-only way to end a job: a full disk.
 template <class Job>
 class KillsAndFullDisk : public Job {
  protected:
-  // Every kill point of the this->reference run: each log line, each change (every `stride`-th when
-  // there are many), and `randoms` seeded moments within the this->reference run's length.
-  void KillEverywhere(long stride, int randoms) {
-    this->KillAtEveryLine();
-    for (long change = 1; change <= this->reference_run.changes; change += stride) {
-      EXPECT_TRUE(this->KillAndResume("change " + std::to_string(change),
-                                      {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}}))
-          << "the driver outlived its change " << change;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    RunDriver(this->Args(this->CopyOfRoot("timed")), {});
-    const auto length = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start);
-    const unsigned seed = std::random_device()();
-    std::mt19937 random(seed);
-    for (int k = 0; k < randoms; ++k) {
-      const auto after = std::chrono::microseconds(random() % (length.count() + 1));
-      this->KillAndResume(
-          "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed),
-          {}, after);
-    }
-  }
-
   // Runs the job in a copy of the root on a disk left with `room` bytes free, which fails (or
   // succeeds) with its last sentence (or its summary) holding `expected`; then makes room and
   // runs it again, which must give the this->reference.
@@ -151,7 +125,7 @@ class KillsAndFullDisk : public Job {
     const DriverRun full = RunDriver(this->Args(at), {});
     ASSERT_FALSE(full.lines.empty());
     EXPECT_EQ(full.exit_code, fails ? 1 : 0) << full.lines.back();
-    const std::string& said = fails ? full.lines.back() : full.lines[full.lines.size() - 3];
+    const std::string said = fails ? full.lines.back() : full.LastLogLine();
     EXPECT_NE(said.find(expected), std::string::npos) << said;
     const Files after = this->PlayerFiles(at);
     EXPECT_TRUE(after == player) << "the player's files on a full disk:"
@@ -203,31 +177,7 @@ TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
 
 // --- The launcher's own update ------------------------------------------------------------------
 
-class LauncherCrash : public KillsAndFullDisk<CrashTest> {
- protected:
-  void SetUp() override {
-    WriteFile(scratch / "game.json",
-              R"({"title": "Halvorn", "short": "Halvorn", "repo": "x", "releases": {"a": "b"}})");
-    server.Serve("/HalvornLauncher", kNewProgram);
-    WriteFile(root / "bin" / "HalvornLauncher", kOldProgram);
-    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
-  }
-
-  std::vector<std::string> JobArgs() override {
-    return {"launcher", "bin/HalvornLauncher", server.Url("/HalvornLauncher"),
-            Sha256Of(kNewProgram), std::to_string(kNewProgram.size())};
-  }
-
-  // The program must be whole under its own name at every moment, the old one or the new one.
-  Files PlayerFiles(const fs::path& at) override {
-    const std::string program = ReadFile(at / "bin" / "HalvornLauncher");
-    return {{"save.dat", ReadFile(at / "play" / "hdd" / "E" / "save.dat")},
-            {"program whole", program == kOldProgram || program == kNewProgram ? "yes" : "no"}};
-  }
-
-  const std::string kOldProgram = "the running launcher";
-  const std::string kNewProgram = std::string(300000, 'n');
-};
+using LauncherCrash = KillsAndFullDisk<LauncherJobTest>;
 
 TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
   RunReference(false);

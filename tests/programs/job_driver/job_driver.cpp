@@ -10,8 +10,11 @@
 // toolchain from the game's address and installs one tool; "music" imports a folder of music;
 // "launcher" brings the launcher offered at <url> to the program file <program> (a relative
 // one lies in the root).
-// Every log line is printed as "log <line>" the moment it is written, and the end as "ok" or
-// "failed <sentence>"; the exit code is 0 or 1. See kill_points.h for the driver's own ends.
+// Every log line is printed as "log <line>" the moment it is written; at the end come
+// "took <microseconds>" (the job's own length, from the moment the kill points are armed),
+// "changes <N>" and "ok" or "failed <sentence>"; the exit code is 0 or 1. See kill_points.h for
+// the driver's own ends.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   game.launcher_version = argv[3];
+  const auto start = std::chrono::steady_clock::now();
   job_driver::ArmKillPoints();
 
   const std::unique_ptr<Http> http = CreateHttp();
@@ -95,6 +99,9 @@ int main(int argc, char** argv) {
   const bool ok = job == "launcher" && argc >= 9
                       ? UpdateTheLauncher(game, PathFromUtf8(argv[1]), argv + 5, err)
                       : RunJob(builder, job, argc > 5 ? argv[5] : "", err);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  std::printf("took %lld\n", static_cast<long long>(took.count()));
   std::printf("changes %ld\n", job_driver::ChangesSoFar());
   if (ok) {
     std::printf("ok\n");

@@ -1,7 +1,8 @@
 // Where the job driver ends itself without warning, as a power cut or the task manager would:
 // after its N-th log line (JOB_DRIVER_KILL_AT_LINE=N) or right after its N-th change to the
-// file system, a rename or a removal (JOB_DRIVER_KILL_AT_CHANGE=N, where the system can count
-// them). Unset or 0: never.
+// file system, a rename or a removal (JOB_DRIVER_KILL_AT_CHANGE=N), and, where the test cannot end
+// it from outside, N microseconds after the kill points were armed (JOB_DRIVER_KILL_AFTER_US=N).
+// Unset or 0: never.
 #pragma once
 
 namespace job_driver {
@@ -10,7 +11,7 @@ namespace job_driver {
 void ArmKillPoints();
 // Called after each log line has been printed and flushed.
 void AfterLogLine();
-// The changes to the file system counted so far (0 where they are not counted).
+// The changes to the file system counted so far.
 long ChangesSoFar();
 
 }  // namespace job_driver
