@@ -137,8 +137,11 @@ bool Builder::BuildPackage(std::string& err) {
       return FailPackageBuild(err);
     }
     WriteWholeFile(staging_stamp, run.stamp);
-    if (run.zip.parent_path() == run.downloads) fs::remove(run.zip, ec);
   }
+  // Once the staging folder holds the package, the downloaded zip has done its work; a run
+  // ended right after the stamp left it behind, so it goes here even when the unpack was
+  // skipped. A zip beside the launcher belongs to the player and stays.
+  if (run.zip.parent_path() == run.downloads) fs::remove(run.zip, ec);
 
   package_step = 3;
   std::string kept_error;

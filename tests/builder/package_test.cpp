@@ -374,6 +374,8 @@ TEST_F(BuilderPackageTest, AStopDuringTheCodePreparationSkipsTheUnpackNextTime) 
                                std::regex(R"(stage compile game code: \d+\.\d s \(stopped\))")))
       << StageLine("compile game code");
   EXPECT_EQ(ReadFile(Next() / "package.stamp"), published_sha256);
+  // As a run ended between the staging stamp and the removal of the download leaves it.
+  MakePackage(root / "downloads" / kPackage);
 
   on_status = nullptr;
   fs::remove(root / "fake_game.txt");
