@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder/builder_fixture.h"
@@ -92,6 +93,22 @@ inline std::string Differences(const Files& expected, const Files& got) {
     if (expected.count(name) == 0) text += " extra " + name + ";";
   }
   return text;
+}
+
+// `count` seeded moments within a job of `took` microseconds, each named with its seed for a
+// failure message.
+inline std::vector<std::pair<std::string, std::chrono::microseconds>> RandomMoments(long long took,
+                                                                                    int count) {
+  const unsigned seed = std::random_device()();
+  std::mt19937 random(seed);
+  std::vector<std::pair<std::string, std::chrono::microseconds>> moments;
+  for (int k = 0; k < count; ++k) {
+    const auto after = std::chrono::microseconds(random() % (took + 1));
+    moments.emplace_back(
+        "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed),
+        after);
+  }
+  return moments;
 }
 
 class CrashTest : public BuilderTest {
@@ -174,13 +191,8 @@ class CrashTest : public BuilderTest {
                                 {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}}))
           << "the driver outlived its change " << change;
     }
-    const unsigned seed = std::random_device()();
-    std::mt19937 random(seed);
-    for (int k = 0; k < randoms; ++k) {
-      const auto after = std::chrono::microseconds(random() % (reference_run.took + 1));
-      KillAndResume(
-          "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed),
-          {}, after);
+    for (const auto& [name, after] : RandomMoments(reference_run.took, randoms)) {
+      KillAndResume(name, {}, after);
     }
   }
 
@@ -338,6 +350,107 @@ class LauncherJobTest : public CrashTest {
   bool swap_in_two_renames = false;
   const std::string kOldProgram = "the running launcher";
   const std::string kNewProgram = std::string(300000, 'n');
+};
+
+// --- The build from source ----------------------------------------------------------------------
+
+// The build from source of a `BuildTest` fixture (one that prepares the tools' server, the game's
+// repository and the chosen game copy in `root`), run by the driver. Every run works in the same
+// folder, so that the absolute paths the build writes into what it makes are the same from run
+// to run. What must match a run that was never ended: the installed game, every tool's stamp and
+// the build's tools stamp, and launcher.json (the rest of the CMake build folder holds time
+// stamps); the player's save stays as it was.
+template <class BuildTest>
+class SourceBuildCrashTest : public BuildTest {
+ protected:
+  void SetUp() override {
+    BuildTest::SetUp();
+    if (this->HasFatalFailure()) return;
+    this->builder.reset();
+    const GameDescription& game = this->game;
+    WriteFile(this->scratch / "game.json", nlohmann::json{{"title", game.title},
+                                                          {"short", game.title},
+                                                          {"exes", game.exes},
+                                                          {"xbes", game.xbes},
+                                                          {"repo", game.repo},
+                                                          {"branch", game.branch},
+                                                          {"toolchain", game.toolchain},
+                                                          {"releases", game.releases}}
+                                               .dump());
+    WriteFile(this->root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+  }
+
+  DriverRun Drive(const std::map<std::string, std::string>& env,
+                  std::chrono::microseconds kill_after = std::chrono::microseconds::max()) {
+    return RunDriver({PathToUtf8(at), PathToUtf8(this->scratch / "game.json"), "v1.0", "build"},
+                     env, kill_after);
+  }
+
+  void FreshRoot() {
+    std::error_code ec;
+    fs::remove_all(at, ec);
+    fs::create_directories(at.parent_path());
+    fs::copy(this->root, at, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+
+  Files Result() const {
+    Files files;
+    for (const auto& [name, bytes] : FilesUnder(at)) {
+      const std::string file = fs::path(name).filename().string();
+      if (name.rfind("play/", 0) == 0 || file == ".launcher-stamp" || file == ".launcher-tools" ||
+          name == "launcher.json")
+        files[name] = bytes;
+    }
+    return files;
+  }
+
+  // The build run to its end in a fresh root: what every interrupted build must come to.
+  void RunReference() {
+    FreshRoot();
+    whole = Drive({});
+    ASSERT_TRUE(whole.Ok()) << (whole.lines.empty() ? "no output" : whole.lines.back());
+    reference = Result();
+  }
+
+  // Ends the build as `env` or `kill_after` says and runs it again to the end. True when the
+  // build was ended (a random moment may come after its end).
+  bool KillAndResume(const std::string& name, const std::map<std::string, std::string>& env,
+                     std::chrono::microseconds kill_after = std::chrono::microseconds::max()) {
+    SCOPED_TRACE(name);
+    FreshRoot();
+    const DriverRun ended = Drive(env, kill_after);
+    EXPECT_TRUE(ended.killed || ended.Ok()) << (ended.lines.empty() ? "" : ended.lines.back());
+    EXPECT_EQ(ReadFile(at / "play" / "hdd" / "E" / "save.dat"), "the player's save");
+    const DriverRun again = Drive({});
+    EXPECT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
+    const Files outcome = Result();
+    EXPECT_TRUE(outcome == reference) << "after the next run:" << Differences(reference, outcome);
+    return ended.killed;
+  }
+
+  // Ends the build right after each of the reference run's "stage " lines (and so between
+  // stages and right after the install), which must name `stages`, then at `randoms` seeded
+  // moments within its length.
+  void KillAfterEveryStageAndAtRandom(const std::vector<std::string>& stages, int randoms) {
+    int log_line = 0;
+    std::vector<std::string> seen;
+    for (const std::string& line : whole.lines) {
+      if (line.rfind("log ", 0) != 0) continue;
+      ++log_line;
+      if (line.rfind("log stage ", 0) != 0) continue;
+      seen.push_back(line.substr(10, line.find(':') - 10));
+      EXPECT_TRUE(KillAndResume(line, {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}}))
+          << "the driver outlived its line " << log_line;
+    }
+    EXPECT_EQ(seen, stages);
+    for (const auto& [name, after] : RandomMoments(whole.took, randoms)) {
+      KillAndResume(name, {}, after);
+    }
+  }
+
+  fs::path at = this->scratch / "runs" / "root";
+  DriverRun whole;
+  Files reference;
 };
 
 }  // namespace launcher::test

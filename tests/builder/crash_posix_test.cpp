@@ -23,7 +23,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -190,101 +189,14 @@ TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
 
 // --- The build from source ----------------------------------------------------------------------
 
-// Every run works in the same folder, so that the absolute paths the build writes into what it
-// makes are the same from run to run. What must match a run that was never ended: the installed
-// game, every tool's stamp and the build's tools stamp, and launcher.json (the rest of the CMake
-// build folder holds time stamps).
-class SourceBuildCrash : public BuildAllTest {
- protected:
-  void SetUp() override {
-    BuildAllTest::SetUp();
-    if (HasFatalFailure()) return;
-    builder.reset();
-    WriteFile(scratch / "game.json", json{{"title", game.title},
-                                          {"short", game.title},
-                                          {"exes", game.exes},
-                                          {"xbes", game.xbes},
-                                          {"repo", game.repo},
-                                          {"branch", game.branch},
-                                          {"toolchain", game.toolchain},
-                                          {"releases", game.releases}}
-                                         .dump());
-  }
-
-  DriverRun Drive(const std::map<std::string, std::string>& env,
-                  std::chrono::microseconds kill_after = std::chrono::microseconds::max()) {
-    return RunDriver({at.string(), (scratch / "game.json").string(), "v1.0", "build"}, env,
-                     kill_after);
-  }
-
-  void FreshRoot() {
-    std::error_code ec;
-    fs::remove_all(at, ec);
-    fs::create_directories(at.parent_path());
-    fs::copy(root, at, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  }
-
-  Files Result() const {
-    Files files;
-    for (const auto& [name, bytes] : FilesUnder(at)) {
-      const std::string file = fs::path(name).filename().string();
-      if (name.rfind("play/", 0) == 0 || file == ".launcher-stamp" || file == ".launcher-tools" ||
-          name == "launcher.json")
-        files[name] = bytes;
-    }
-    return files;
-  }
-
-  // Ends the build as `env` or `kill_after` says and runs it again to the end. True when the
-  // build was ended (a random moment may come after its end).
-  bool KillAndResume(const std::string& name, const std::map<std::string, std::string>& env,
-                     std::chrono::microseconds kill_after = std::chrono::microseconds::max()) {
-    SCOPED_TRACE(name);
-    FreshRoot();
-    const DriverRun ended = Drive(env, kill_after);
-    EXPECT_TRUE(ended.killed || ended.Ok()) << (ended.lines.empty() ? "" : ended.lines.back());
-    const DriverRun again = Drive({});
-    EXPECT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
-    const Files outcome = Result();
-    EXPECT_TRUE(outcome == reference) << "after the next run:" << Differences(reference, outcome);
-    return ended.killed;
-  }
-
-  fs::path at = scratch / "runs" / "root";
-  Files reference;
-};
+using SourceBuildCrash = SourceBuildCrashTest<BuildAllTest>;
 
 TEST_F(SourceBuildCrash, KilledAfterAnyStageOrAtRandomTheNextRunBuildsTheSameGame) {
-  FreshRoot();
-  const auto start = std::chrono::steady_clock::now();
-  const DriverRun whole = Drive({});
-  const auto length = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - start);
-  ASSERT_TRUE(whole.Ok()) << (whole.lines.empty() ? "no output" : whole.lines.back());
-  reference = Result();
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(reference.count("play/Halvorn"), 1u);
   ASSERT_EQ(reference.count("tools/packed/.launcher-stamp"), 1u);
-
-  // After each stage's line (and so between stages and right after the install).
-  int log_line = 0;
-  std::vector<std::string> stages;
-  for (const std::string& line : whole.lines) {
-    if (line.rfind("log ", 0) != 0) continue;
-    ++log_line;
-    if (line.rfind("log stage ", 0) != 0) continue;
-    stages.push_back(line.substr(10, line.find(':') - 10));
-    EXPECT_TRUE(KillAndResume(line, {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}}))
-        << "the driver outlived its line " << log_line;
-  }
-  EXPECT_EQ(stages, AllStages());
-  const unsigned seed = std::random_device()();
-  std::mt19937 random(seed);
-  for (int k = 0; k < 3; ++k) {
-    const auto after = std::chrono::microseconds(random() % (length.count() + 1));
-    KillAndResume(
-        "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed), {},
-        after);
-  }
+  KillAfterEveryStageAndAtRandom(AllStages(), 3);
 }
 
 // --- The music import --------------------------------------------------------------------------

@@ -213,8 +213,16 @@ void HttpServer::State::JoinFinished() {
 
 void HttpServer::State::Serve(Connection* connection) {
   const net::Socket socket = connection->socket;
+  // A client ended the moment it connected may leave the connection neither speaking nor
+  // closed (Wine keeps such a connection open): wait for the request only until the server
+  // stops, so that it can always stop.
+  bool asked = true;
+  while (asked && !net::WaitReadable(socket, 100)) {
+    std::lock_guard<std::mutex> lock(mutex);
+    asked = !stopping;
+  }
   Request request;
-  if (ReadRequest(socket, request)) {
+  if (asked && ReadRequest(socket, request)) {
     Handler handler;
     {
       std::lock_guard<std::mutex> lock(mutex);
