@@ -13,13 +13,11 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -131,22 +129,8 @@ class KillsAndFullDisk : public Job {
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     const fs::path at = this->CopyOfRoot("full", this->scratch / "disk");
     const Files player = this->PlayerFiles(at);
-    struct statvfs info {};
-    ASSERT_EQ(statvfs(at.c_str(), &info), 0);
-    const uint64_t free_bytes = uint64_t(info.f_bavail) * info.f_frsize;
-    ASSERT_GT(free_bytes, room);
-    {
-      // Real bytes: a sparse file would take no room on a tmpfs.
-      std::FILE* filler = std::fopen((this->scratch / "disk" / "filler").c_str(), "wb");
-      ASSERT_NE(filler, nullptr);
-      const std::string block(65536, 'f');
-      for (uint64_t left = free_bytes - room; left > 0;) {
-        const size_t part = size_t(std::min<uint64_t>(left, block.size()));
-        if (std::fwrite(block.data(), 1, part, filler) != part) break;
-        left -= part;
-      }
-      std::fclose(filler);
-    }
+    ASSERT_GT(FreeBytes(at), room);
+    ASSERT_TRUE(FillLeaving(this->scratch / "disk", room));
 
     const DriverRun full = RunDriver(this->Args(at), {});
     ASSERT_FALSE(full.lines.empty());
@@ -238,6 +222,14 @@ TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
   KillEverywhere(1, 6);
 }
 
+TEST_F(LauncherCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
+  RunReference(false);
+  ASSERT_FALSE(HasFatalFailure());
+  // No room for the new program; room for a part of it.
+  for (const uint64_t room : {uint64_t(0), uint64_t(100) << 10})
+    FillTheDiskAndResume(room, true, "cannot write ");
+}
+
 // --- The build from source ----------------------------------------------------------------------
 
 // Every run works in the same folder, so that the absolute paths the build writes into what it
@@ -259,6 +251,7 @@ class SourceBuildCrash : public BuildAllTest {
                                           {"toolchain", game.toolchain},
                                           {"releases", game.releases}}
                                          .dump());
+    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
   }
 
   DriverRun Drive(const std::map<std::string, std::string>& env,
@@ -334,6 +327,45 @@ TEST_F(SourceBuildCrash, KilledAfterAnyStageOrAtRandomTheNextRunBuildsTheSameGam
     KillAndResume(
         "random moment " + std::to_string(after.count()) + " us, seed " + std::to_string(seed), {},
         after);
+  }
+}
+
+// The disk fills as the build reaches each stage: the build is ended at the stage's line, the
+// disk is filled up to a few blocks, and the run that carries on fails with its sentence (or
+// gets through, where the rest needs no room) and keeps the player's save; the run after it,
+// with room again, builds the same game.
+TEST_F(SourceBuildCrash, AFullDiskAtAnyStageFailsAndTheNextRunBuildsTheSameGame) {
+  TmpfsMount disk(scratch / "disk", 64u << 20);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  at = scratch / "disk" / "root";
+  FreshRoot();
+  const DriverRun whole = Drive({});
+  ASSERT_TRUE(whole.Ok()) << (whole.lines.empty() ? "no output" : whole.lines.back());
+  reference = Result();
+
+  int log_line = 0;
+  for (const std::string& line : whole.lines) {
+    if (line.rfind("log ", 0) != 0) continue;
+    ++log_line;
+    if (line.rfind("log stage ", 0) != 0) continue;
+    SCOPED_TRACE("the disk full from " + line);
+    FreshRoot();
+    const DriverRun ended = Drive({{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}});
+    EXPECT_TRUE(ended.killed);
+    ASSERT_TRUE(FillLeaving(scratch / "disk", 16u << 10));
+    const DriverRun full = Drive({});
+    ASSERT_FALSE(full.lines.empty());
+    const std::string& said = full.lines.back();
+    EXPECT_TRUE(full.Ok() || (full.exit_code == 1 && said.rfind("failed ", 0) == 0 &&
+                              said.size() > 7))
+        << said;
+    EXPECT_EQ(ReadFile(at / "play" / "hdd" / "E" / "save.dat"), "the player's save");
+
+    fs::remove(scratch / "disk" / "filler");
+    const DriverRun again = Drive({});
+    EXPECT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
+    const Files outcome = Result();
+    EXPECT_TRUE(outcome == reference) << "once there is room:" << Differences(reference, outcome);
   }
 }
 
