@@ -54,22 +54,35 @@ bool Builder::Compile(std::string& err) {
   const std::string cmake = fs::exists(own_cmake, ec) ? PathToUtf8(own_cmake) : "cmake";
   const std::string stamp = BuildToolsStamp(toolchain);
 
+  const auto remove_cache = [&build] {
+    std::string ignored;
+    RemoveTree(build / "CMakeCache.txt", ignored);
+    RemoveTree(build / "CMakeFiles", ignored);
+  };
   // CMake's cache remembers the compiler and the libraries it found; with other tools it has to
   // be made again.
   if (fs::exists(build / "CMakeCache.txt", ec) && !StampEquals(build / ".launcher-tools", stamp)) {
     Log("the build tools changed: CMake's cache is made again");
-    std::string ignored;
-    RemoveTree(build / "CMakeCache.txt", ignored);
-    RemoveTree(build / "CMakeFiles", ignored);
+    remove_cache();
   }
 
   Progress("Preparing the build", "the first time also downloads the libraries it uses", -1);
   int code = -1;
-  RunStage("configure (cmake)", [&] {
+  const auto configure = [&] {
     code = platform->Run(
         {cmake, "--preset", "release", "-DCMAKE_LINKER_TYPE=LLD"}, source, environment,
         [this](const std::string& line) { Log("cmake: " + line); }, &cancel);
     return code == 0;
+  };
+  RunStage("configure (cmake)", [&] {
+    const bool kept_cache = fs::exists(build / "CMakeCache.txt", ec);
+    if (configure() || !kept_cache || cancel) return code == 0;
+    // CMake writes its cache in place, so a full disk or a power cut can leave it cut short,
+    // and then no later configure gets past it. A configure that fails on a kept cache gets one
+    // more try from an empty one; a fault in the source fails that try as well.
+    Log("configure failed with CMake's kept cache: it is made again");
+    remove_cache();
+    return configure();
   });
   if (code != 0) {
     err = cancel ? "cancelled" : "Preparing the build failed, see launcher.log";

@@ -1,10 +1,7 @@
 // The root's layout as path queries, and launcher.json: every read parses the file anew, every
 // write reads it, changes one key and puts the whole file back, under the Builder's settings
 // mutex so that writers on two threads never lose each other's key.
-#include <chrono>
-#include <fstream>
 #include <system_error>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -26,37 +23,6 @@ json ReadSettings(const fs::path& file) {
   return settings;
 }
 
-// Writes `text` next to `file` first and then renames it over `file`, so that a full disk or a
-// failed write leaves the previous settings whole instead of a truncated file. The temporary has
-// one name (every write holds the settings mutex): one left by a launcher that was ended in the
-// middle is simply written over by the next change.
-void ReplaceFileText(const fs::path& file, const std::string& text) {
-  fs::path temporary = file;
-  temporary += ".tmp";
-  bool written = false;
-  {
-    // Text mode, as the file has always been written: CR LF line ends on Windows.
-    std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-    if (out) {
-      out << text;
-      out.close();
-      written = !out.fail();
-    }
-  }
-  // On Windows a reader that has launcher.json open at this moment (the other thread) makes the
-  // replacing rename fail for a moment; try again briefly rather than lose the write.
-  bool moved = false;
-  std::string error;
-  for (int attempt = 0; written && !moved && attempt < 20; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    moved = MoveReplacing(temporary, file, error);
-  }
-  if (!moved) {
-    std::error_code ec;
-    fs::remove(temporary, ec);
-  }
-}
-
 }  // namespace
 
 void Builder::WriteSetting(const std::string& key, const nlohmann::json& value) {
@@ -66,7 +32,11 @@ void Builder::WriteSetting(const std::string& key, const nlohmann::json& value) 
   if (!settings.is_object()) settings = json::object();
   settings[key] = value;
   // Non-ASCII text stays UTF-8; a value that is not valid UTF-8 is mended rather than thrown on.
-  ReplaceFileText(file, settings.dump(2, ' ', false, json::error_handler_t::replace));
+  // Text mode, as the file has always been written: CR LF line ends on Windows. Written whole
+  // beside it and renamed over it, so that a kill, a full disk or a power cut leaves the
+  // previous settings whole.
+  ReplaceWholeFile(file, settings.dump(2, ' ', false, json::error_handler_t::replace),
+                   FileMode::kText);
 }
 
 bool Builder::PackageMode() const { return !game.package.empty() || !game.packages.empty(); }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace launcher {
@@ -68,8 +69,13 @@ bool ReplaceWholeFile(const fs::path& path, std::string_view bytes, FileMode mod
   fs::path temporary = path;
   temporary += ".tmp";
   std::string ignored;
-  if (WriteFileAs(temporary, bytes, mode) && MoveReplacing(temporary, path, ignored)) {
-    return true;
+  if (WriteFileAs(temporary, bytes, mode) && FlushToDisk(temporary)) {
+    // On Windows a reader that has the file open at this moment (another thread) makes the
+    // replacing rename fail for a moment; try again briefly rather than lose the write.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (MoveReplacing(temporary, path, ignored)) return true;
+    }
   }
   RemoveEntry(temporary, ignored);
   return false;

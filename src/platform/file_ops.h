@@ -47,14 +47,20 @@ bool KeepProgramAside(const std::filesystem::path& program, const std::filesyste
 bool CopyReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                    std::string& error);
 
+// Asks the system to put the file's data on the disk before it returns, so that a power cut
+// after a rename cannot leave the new name on an empty file; false when it cannot.
+bool FlushToDisk(const std::filesystem::path& path);
+
 // Replaces the file's content with `bytes` (binary, no line-end translation); false when the
 // file cannot be written whole.
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
-// Writes `bytes` to "<path>.tmp" and renames that over `path`, so that the file is at every
-// moment either the old one or the new one, whole, even when the program is ended halfway or
-// the disk fills; false (the old file untouched, the temporary removed) when it cannot. In text
-// mode line ends are written the system's way (CR LF on Windows).
+// Writes `bytes` to "<path>.tmp", flushes it to the disk and renames it over `path`, so that
+// the file is at every moment either the old one or the new one, whole, even when the program
+// is ended halfway, the disk fills or the power goes; false (the old file untouched, the
+// temporary removed) when it cannot. The temporary has one name: one left by a program that was
+// ended is written over by the next write. In text mode line ends are written the system's way
+// (CR LF on Windows).
 enum class FileMode { kBinary, kText };
 bool ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes,
                       FileMode mode = FileMode::kBinary);

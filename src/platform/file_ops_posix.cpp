@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,13 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
     return false;
   }
   return true;
+}
+
+bool FlushToDisk(const fs::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0;
+  return close(fd) == 0 && flushed;
 }
 
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {

@@ -45,6 +45,15 @@ bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error)
   return true;
 }
 
+bool FlushToDisk(const fs::path& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  return CloseHandle(file) != 0 && flushed;
+}
+
 bool KeepProgramAside(const fs::path& program, const fs::path& kept, std::string& error) {
   std::error_code ec;
   if (!fs::exists(program, ec) && fs::is_regular_file(kept, ec)) return true;

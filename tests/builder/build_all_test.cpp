@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -131,6 +132,46 @@ TEST_F(BuildAllStandInTest, AFailingConfigureOrBuildStopsWithItsSentence) {
               std::vector<std::string>{"build stopped: " + c.error});
     EXPECT_EQ(fs::exists(BuildFolder() / ".launcher-tools"), c.stamped);
     EXPECT_EQ(builder->BuiltVersion(), "");
+  }
+}
+
+// CMake writes its cache in place, so a full disk can leave it cut short. A configure that
+// fails on a kept cache tries once more from an empty one; one that fails without a cache, or
+// fails again, stops the build.
+TEST_F(BuildAllStandInTest, AConfigureThatFailsOnAKeptCacheTriesOnceMoreWithoutIt) {
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  const std::string configure =
+      PathToUtf8(Tools() / "cmake" / "bin" / ("cmake" + platform.ExeSuffix())) +
+      " --preset release -DCMAKE_LINKER_TYPE=LLD";
+  const auto configured = [&] {
+    const std::vector<std::string> runs = CMakeRuns();
+    return std::count(runs.begin(), runs.end(), configure);
+  };
+  const std::string retried = "configure failed with CMake's kept cache: it is made again";
+
+  WriteFile(BuildFolder() / "CMakeCache.txt", "CMAKE_GENE");
+  WriteFile(BuildFolder() / "CMakeFiles" / "generated.txt", "from the cut-short run");
+  fs::remove(Record());
+  log.clear();
+  ASSERT_TRUE(builder->BuildAll(err)) << err;
+  EXPECT_EQ(CountLogged(retried), 1);
+  EXPECT_TRUE(Logged("cmake: CMake Error: Parse error in cache file CMakeCache.txt"));
+  EXPECT_EQ(configured(), 2);
+  EXPECT_FALSE(fs::exists(BuildFolder() / "CMakeFiles"));
+  EXPECT_EQ(ReadFile(root / "play" / Exe()), "the game");
+
+  // A source CMake refuses fails both tries; without a kept cache it is tried once.
+  ScopedEnv refuse("LAUNCHER_TEST_FAKE_REFUSE", "--preset");
+  for (const bool kept : {true, false}) {
+    SCOPED_TRACE(kept ? "a kept cache" : "no cache");
+    if (!kept) fs::remove_all(BuildFolder());
+    fs::remove(Record());
+    log.clear();
+    EXPECT_FALSE(builder->BuildAll(err));
+    EXPECT_EQ(err, "Preparing the build failed, see launcher.log");
+    EXPECT_EQ(CountLogged(retried), kept ? 1 : 0);
+    EXPECT_EQ(configured(), kept ? 2 : 1);
   }
 }
 

@@ -347,9 +347,61 @@ class LauncherJobTest : public CrashTest {
             {"program whole", whole ? "yes" : "no"}};
   }
 
+  // The reference run's end: the new program under the program's name, the old one kept aside.
+  void ExpectTheNewProgramInPlace() {
+    EXPECT_EQ(reference.at("bin/HalvornLauncher"), kNewProgram);
+    EXPECT_EQ(reference.at("bin/HalvornLauncher.old"), kOldProgram);
+    EXPECT_EQ(reference.count("bin/HalvornLauncher.new"), 0u);
+  }
+
   bool swap_in_two_renames = false;
   const std::string kOldProgram = "the running launcher";
   const std::string kNewProgram = std::string(300000, 'n');
+};
+
+// --- The music import --------------------------------------------------------------------------
+
+// The music import over a folder of four songs, three of which an earlier import brought in:
+// this one keeps them under new names, since the song that sorts first comes after it. Each
+// system makes the songs its converter takes (`AddSong`, each song its own, so that a song taken
+// for another shows) and may first serve its converter (`ServeConverter`).
+class MusicJobTest : public CrashTest {
+ protected:
+  void SetUp() override {
+    ServeConverter();
+    if (this->HasFatalFailure()) return;
+    nlohmann::json description = {
+        {"title", "Halvorn"}, {"short", "Halvorn"}, {"repo", "x"}, {"releases", {{"a", "b"}}}};
+    if (!game.toolchain.empty()) description["toolchain"] = game.toolchain;
+    WriteFile(scratch / "game.json", description.dump());
+    for (int song = 2; song <= 4; ++song) AddSong(song);
+    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+    MakeBuilder();
+    std::string summary;
+    std::string error;
+    ASSERT_TRUE(builder->ImportMusic(music, summary, error)) << error;
+    builder.reset();
+    AddSong(1);
+  }
+
+  virtual void ServeConverter() {}
+  // Writes the song numbered `song` (1 to 4) into `music`, named "a.wav" to "d.wav".
+  virtual void AddSong(int song) = 0;
+
+  static std::string SongName(int song) { return std::string(1, char('a' + song - 1)) + ".wav"; }
+
+  std::vector<std::string> JobArgs() override { return {"music", PathToUtf8(music)}; }
+
+  Files PlayerFiles(const fs::path& at) override {
+    Files files = FilesUnder(music);
+    files["save.dat"] = ReadFile(at / "play" / "hdd" / "E" / "save.dat");
+    return files;
+  }
+
+  fs::path music = [this] {
+    fs::create_directories(scratch / "Music");
+    return scratch / "Music";
+  }();
 };
 
 // --- The build from source ----------------------------------------------------------------------

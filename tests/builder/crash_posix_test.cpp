@@ -13,13 +13,11 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -104,22 +102,8 @@ class KillsAndFullDisk : public Job {
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     const fs::path at = this->CopyOfRoot("full", this->scratch / "disk");
     const Files player = this->PlayerFiles(at);
-    struct statvfs info {};
-    ASSERT_EQ(statvfs(at.c_str(), &info), 0);
-    const uint64_t free_bytes = uint64_t(info.f_bavail) * info.f_frsize;
-    ASSERT_GT(free_bytes, room);
-    {
-      // Real bytes: a sparse file would take no room on a tmpfs.
-      std::FILE* filler = std::fopen((this->scratch / "disk" / "filler").c_str(), "wb");
-      ASSERT_NE(filler, nullptr);
-      const std::string block(65536, 'f');
-      for (uint64_t left = free_bytes - room; left > 0;) {
-        const size_t part = size_t(std::min<uint64_t>(left, block.size()));
-        if (std::fwrite(block.data(), 1, part, filler) != part) break;
-        left -= part;
-      }
-      std::fclose(filler);
-    }
+    ASSERT_GT(FreeBytes(at), room);
+    ASSERT_TRUE(FillLeaving(this->scratch / "disk", room));
 
     const DriverRun full = RunDriver(this->Args(at), {});
     ASSERT_FALSE(full.lines.empty());
@@ -181,10 +165,16 @@ using LauncherCrash = KillsAndFullDisk<LauncherJobTest>;
 TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
   RunReference(false);
   ASSERT_FALSE(HasFatalFailure());
-  EXPECT_EQ(reference.at("bin/HalvornLauncher"), kNewProgram);
-  EXPECT_EQ(reference.at("bin/HalvornLauncher.old"), kOldProgram);
-  EXPECT_EQ(reference.count("bin/HalvornLauncher.new"), 0u);
+  ExpectTheNewProgramInPlace();
   KillEverywhere(1, 6);
+}
+
+TEST_F(LauncherCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
+  RunReference(false);
+  ASSERT_FALSE(HasFatalFailure());
+  // No room for the new program; room for a part of it.
+  for (const uint64_t room : {uint64_t(0), uint64_t(100) << 10})
+    FillTheDiskAndResume(room, true, "cannot write ");
 }
 
 // --- The build from source ----------------------------------------------------------------------
@@ -199,49 +189,59 @@ TEST_F(SourceBuildCrash, KilledAfterAnyStageOrAtRandomTheNextRunBuildsTheSameGam
   KillAfterEveryStageAndAtRandom(AllStages(), 3);
 }
 
+// The disk fills as the build reaches each stage: the build is ended at the stage's line, the
+// disk is filled up to a few blocks, and the run that carries on fails with its sentence (or
+// gets through, where the rest needs no room) and keeps the player's save; the run after it,
+// with room again, builds the same game.
+TEST_F(SourceBuildCrash, AFullDiskAtAnyStageFailsAndTheNextRunBuildsTheSameGame) {
+  TmpfsMount disk(scratch / "disk", 64u << 20);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  at = scratch / "disk" / "root";
+  FreshRoot();
+  const DriverRun whole = Drive({});
+  ASSERT_TRUE(whole.Ok()) << (whole.lines.empty() ? "no output" : whole.lines.back());
+  reference = Result();
+
+  int log_line = 0;
+  for (const std::string& line : whole.lines) {
+    if (line.rfind("log ", 0) != 0) continue;
+    ++log_line;
+    if (line.rfind("log stage ", 0) != 0) continue;
+    SCOPED_TRACE("the disk full from " + line);
+    FreshRoot();
+    const DriverRun ended = Drive({{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}});
+    EXPECT_TRUE(ended.killed);
+    ASSERT_TRUE(FillLeaving(scratch / "disk", 16u << 10));
+    const DriverRun full = Drive({});
+    ASSERT_FALSE(full.lines.empty());
+    const std::string& said = full.lines.back();
+    EXPECT_TRUE(full.Ok() ||
+                (full.exit_code == 1 && said.rfind("failed ", 0) == 0 && said.size() > 7))
+        << said;
+    EXPECT_EQ(ReadFile(at / "play" / "hdd" / "E" / "save.dat"), "the player's save");
+
+    fs::remove(scratch / "disk" / "filler");
+    const DriverRun again = Drive({});
+    EXPECT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
+    const Files outcome = Result();
+    EXPECT_TRUE(outcome == reference) << "once there is room:" << Differences(reference, outcome);
+  }
+}
+
 // --- The music import --------------------------------------------------------------------------
 
-class MusicCrash : public KillsAndFullDisk<CrashTest> {
+// The songs are real: a second of a sine wave each, of its own pitch, for the system's ffmpeg.
+class MusicCrash : public KillsAndFullDisk<MusicJobTest> {
  protected:
-  void SetUp() override {
-    WriteFile(scratch / "game.json",
-              R"({"title": "Halvorn", "short": "Halvorn", "repo": "x", "releases": {"a": "b"}})");
-    Tone("b.wav", 330);
-    Tone("c.wav", 440);
-    Tone("d.wav", 550);
-    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
-    // An earlier import, whose songs this one keeps under new names: a song that sorts first
-    // comes after it.
-    MakeBuilder();
-    std::string summary;
-    std::string error;
-    ASSERT_TRUE(builder->ImportMusic(music, summary, error)) << error;
-    builder.reset();
-    Tone("a.wav", 220);
-  }
-
-  // A second of a sine wave; each song its own pitch, so that a song taken for another shows.
-  void Tone(const std::string& name, int frequency) {
+  void AddSong(int song) override {
     std::string output;
     const int code = platform.Run(
         {"ffmpeg", "-nostdin", "-y", "-v", "error", "-f", "lavfi", "-i",
-         "sine=frequency=" + std::to_string(frequency) + ":duration=1", PathToUtf8(music / name)},
+         "sine=frequency=" + std::to_string(110 * (song + 1)) + ":duration=1",
+         PathToUtf8(music / SongName(song))},
         {}, {}, [&](const std::string& l) { output += l; }, nullptr);
     ASSERT_EQ(code, 0) << output;
   }
-
-  std::vector<std::string> JobArgs() override { return {"music", music.string()}; }
-
-  Files PlayerFiles(const fs::path& at) override {
-    Files files = FilesUnder(music);
-    files["save.dat"] = ReadFile(at / "play" / "hdd" / "E" / "save.dat");
-    return files;
-  }
-
-  fs::path music = [this] {
-    fs::create_directories(scratch / "Music");
-    return scratch / "Music";
-  }();
 };
 
 TEST_F(MusicCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {

@@ -148,65 +148,34 @@ class LauncherCrash : public LauncherJobTest {
 TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
   RunReference(false);
   ASSERT_FALSE(HasFatalFailure());
-  EXPECT_EQ(reference.at("bin/HalvornLauncher"), kNewProgram);
-  EXPECT_EQ(reference.at("bin/HalvornLauncher.old"), kOldProgram);
-  EXPECT_EQ(reference.count("bin/HalvornLauncher.new"), 0u);
+  ExpectTheNewProgramInPlace();
   KillEverywhere(1, 3);
 }
 
 // The music import, whose converters here are the toolchain's "ffmpeg" tool, installed from the
 // test's server: a stand-in that converts a song of text lines (see tests/programs/fake_ffmpeg).
-class MusicCrash : public CrashTest {
+class MusicCrash : public MusicJobTest {
  protected:
-  void SetUp() override {
+  void ServeConverter() override {
     const std::string program = ReadFile(TestProgram("fake_ffmpeg"));
     ASSERT_FALSE(program.empty());
-    WriteZip(scratch / "ffmpeg.zip", {{"bin/ffmpeg.exe", program, false, true, 0755},
-                                      {"bin/ffprobe.exe", program, false, true, 0755}});
-    server.ServeFile("/ffmpeg.zip", scratch / "ffmpeg.zip");
-    server.Serve("/toolchain.json",
-                 nlohmann::json{{"tools",
-                                 {{{"id", "ffmpeg"},
-                                   {"url", server.Url("/ffmpeg.zip")},
-                                   {"sha256", Sha256File(scratch / "ffmpeg.zip")},
-                                   {"size", fs::file_size(scratch / "ffmpeg.zip")}}}}}
-                     .dump());
+    const fs::path zip = scratch / "ffmpeg.zip";
+    WriteZip(zip, {{"bin/ffmpeg.exe", program, false, true, 0755},
+                   {"bin/ffprobe.exe", program, false, true, 0755}});
+    server.ServeFile("/ffmpeg.zip", zip);
+    server.Serve("/toolchain.json", nlohmann::json{{"tools",
+                                                    {{{"id", "ffmpeg"},
+                                                      {"url", server.Url("/ffmpeg.zip")},
+                                                      {"sha256", Sha256File(zip)},
+                                                      {"size", fs::file_size(zip)}}}}}
+                                        .dump());
     game.toolchain = server.Url("/toolchain.json");
-    WriteFile(scratch / "game.json", nlohmann::json{{"title", "Halvorn"},
-                                                    {"short", "Halvorn"},
-                                                    {"repo", "x"},
-                                                    {"releases", {{"a", "b"}}},
-                                                    {"toolchain", game.toolchain}}
-                                         .dump());
-    // Each song its own length and title, so that a song taken for another shows.
-    Song("b.wav", 2);
-    Song("c.wav", 3);
-    Song("d.wav", 4);
-    WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
-    // An earlier import, whose songs this one keeps under new names: a song that sorts first
-    // comes after it. It installs the converters too.
-    MakeBuilder();
-    std::string summary;
-    std::string error;
-    ASSERT_TRUE(builder->ImportMusic(music, summary, error)) << error;
-    builder.reset();
-    Song("a.wav", 1);
   }
 
-  void Song(const std::string& name, int seconds) {
-    WriteFile(music / name,
-              "duration=" + std::to_string(seconds) + ".5\nTAG:TITLE=Song " + name + "\n");
+  void AddSong(int song) override {
+    WriteFile(music / SongName(song),
+              "duration=" + std::to_string(song) + ".5\nTAG:TITLE=Song " + SongName(song) + "\n");
   }
-
-  std::vector<std::string> JobArgs() override { return {"music", PathToUtf8(music)}; }
-
-  Files PlayerFiles(const fs::path& at) override {
-    Files files = FilesUnder(music);
-    files["save.dat"] = ReadFile(at / "play" / "hdd" / "E" / "save.dat");
-    return files;
-  }
-
-  fs::path music = scratch / "Music";
 };
 
 TEST_F(MusicCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -38,5 +42,27 @@ class TmpfsMount {
   bool mounted_ = false;
   std::string reason_;
 };
+
+// The bytes still free on the file system that holds `path`.
+inline uint64_t FreeBytes(const std::filesystem::path& path) {
+  struct statvfs info {};
+  if (statvfs(path.c_str(), &info) != 0) return 0;
+  return uint64_t(info.f_bavail) * info.f_frsize;
+}
+
+// Fills the file system that holds `folder` with the file `folder`/filler until `room` bytes are
+// left (none when less is free). Real bytes: a sparse file would take no room on a tmpfs.
+inline bool FillLeaving(const std::filesystem::path& folder, uint64_t room) {
+  const uint64_t free_bytes = FreeBytes(folder);
+  std::FILE* filler = std::fopen((folder / "filler").c_str(), "wb");
+  if (filler == nullptr) return false;
+  const std::string block(65536, 'f');
+  for (uint64_t left = free_bytes > room ? free_bytes - room : 0; left > 0;) {
+    const size_t part = size_t(std::min<uint64_t>(left, block.size()));
+    if (std::fwrite(block.data(), 1, part, filler) != part) break;
+    left -= part;
+  }
+  return std::fclose(filler) == 0 || room == 0;
+}
 
 }  // namespace launcher::test

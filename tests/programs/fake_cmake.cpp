@@ -3,7 +3,8 @@
 // named by LAUNCHER_TEST_FAKE_RECORD.
 //
 //   --preset release ...    makes out/build/release/CMakeCache.txt and writes what the
-//                           environment held to out/build/release/environment.txt
+//                           environment held to out/build/release/environment.txt; a cache
+//                           it did not write (cut short, say) makes it fail, as CMake does
 //   --build <folder>        prints two "[n/m]" steps and makes <folder>/Halvorn, Halvorn.dll and
 //                           Tool (with this program's own executable suffix)
 // A command whose first argument is the value of LAUNCHER_TEST_FAKE_REFUSE prints "stand-in
@@ -37,8 +38,16 @@ int CMake(const std::vector<std::string>& args, const std::string& suffix) {
   }
   if (!args.empty() && args[0] == "--preset") {
     const fs::path build = fs::path("out") / "build" / "release";
+    const std::string cache_line = "CMAKE_GENERATOR:INTERNAL=Ninja\n";
+    std::string cache(cache_line.size(), '\0');
+    std::ifstream kept(build / "CMakeCache.txt", std::ios::binary);
+    if (kept && (!kept.read(cache.data(), std::streamsize(cache.size())) || cache != cache_line)) {
+      Say("CMake Error: Parse error in cache file CMakeCache.txt");
+      return 1;
+    }
+    kept.close();
     fs::create_directories(build);
-    std::ofstream(build / "CMakeCache.txt", std::ios::binary) << "CMAKE_GENERATOR:INTERNAL=Ninja\n";
+    std::ofstream(build / "CMakeCache.txt", std::ios::binary) << cache_line;
     std::ofstream env(build / "environment.txt", std::ios::binary);
     for (const char* name :
          {"PATH", "INCLUDE", "LIB", "VCToolsInstallDir", "WindowsSdkDir", "WindowsSDKVersion",
