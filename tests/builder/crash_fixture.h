@@ -1,7 +1,9 @@
 // What the tests that end a job without warning share: the job driver's runs
-// (tests/programs/job_driver), the files a job leaves, a base fixture that keeps a prepared root
-// and runs the job in copies of it, and the prepared roots of the package install and of a tool
-// install, served by the test's own HTTP server on 127.0.0.1.
+// (tests/programs/job_driver), the files a job leaves, a base fixture that keeps a prepared root,
+// runs the job in copies of it and ends it at every log line, every change and random moments,
+// the prepared roots of the package install, a tool install, the launcher's own update and the
+// music import, served by the test's own HTTP server on 127.0.0.1, and the kills of the build
+// from source, which works in one folder.
 #pragma once
 
 #include <gtest/gtest.h>
