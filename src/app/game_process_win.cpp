@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/process_win.h"
+
 namespace launcher {
 
 struct GameProcess::Impl {
@@ -37,8 +39,9 @@ bool GameProcess::Start(const std::filesystem::path& exe, const std::filesystem:
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED, nullptr, cwd.c_str(), &startup, &info)) {
+  bool in_job = false;
+  if (!CreateProcessInJob(exe.c_str(), command_line.data(), false, 0, nullptr, cwd.c_str(),
+                          startup, impl_->job, info, in_job)) {
     error_code = GetLastError();
     if (impl_->job != nullptr) {
       CloseHandle(impl_->job);
@@ -46,11 +49,10 @@ bool GameProcess::Start(const std::filesystem::path& exe, const std::filesystem:
     }
     return false;
   }
-  if (impl_->job != nullptr && !AssignProcessToJobObject(impl_->job, info.hProcess)) {
+  if (impl_->job != nullptr && !in_job) {
     CloseHandle(impl_->job);  // only the game's own process is awaited then
     impl_->job = nullptr;
   }
-  ResumeThread(info.hThread);
   CloseHandle(info.hThread);
   impl_->process = info.hProcess;
   return true;

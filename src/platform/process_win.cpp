@@ -148,6 +148,44 @@ void ReadLines(HANDLE pipe, const LineSink& sink) {
 
 }  // namespace
 
+bool CreateProcessInJob(const wchar_t* application, wchar_t* command_line, bool inherit_handles,
+                        DWORD flags, void* environment, const wchar_t* cwd,
+                        const STARTUPINFOW& startup, HANDLE job, PROCESS_INFORMATION& info,
+                        bool& in_job) {
+  in_job = false;
+  if (job != nullptr) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<unsigned char> storage(size);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    if (size != 0 && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      STARTUPINFOEXW extended{};
+      extended.StartupInfo = startup;
+      extended.StartupInfo.cb = sizeof extended;
+      extended.lpAttributeList = list;
+      const bool started =
+          UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof job,
+                                    nullptr, nullptr) &&
+          CreateProcessW(application, command_line, nullptr, nullptr, inherit_handles,
+                         flags | EXTENDED_STARTUPINFO_PRESENT, environment, cwd,
+                         &extended.StartupInfo, &info);
+      DeleteProcThreadAttributeList(list);
+      if (started) {
+        in_job = true;
+        return true;
+      }
+    }
+  }
+  STARTUPINFOW plain = startup;
+  if (!CreateProcessW(application, command_line, nullptr, nullptr, inherit_handles,
+                      flags | CREATE_SUSPENDED, environment, cwd, &plain, &info)) {
+    return false;
+  }
+  in_job = job != nullptr && AssignProcessToJobObject(job, info.hProcess);
+  ResumeThread(info.hThread);
+  return true;
+}
+
 int RunProcess(const std::wstring& command_line, const std::filesystem::path& cwd,
                const std::map<std::string, std::string>& env, const LineSink& sink,
                const std::atomic<bool>* cancel) {
@@ -172,10 +210,10 @@ int RunProcess(const std::wstring& command_line, const std::filesystem::path& cw
 
   std::wstring writable_command = command_line;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(
-      nullptr, writable_command.data(), nullptr, nullptr, TRUE,
-      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
-      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  bool in_job = false;
+  const bool started = CreateProcessInJob(
+      nullptr, writable_command.data(), true, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+      environment.data(), cwd.empty() ? nullptr : cwd.c_str(), startup, job.get(), process, in_job);
   const DWORD start_error = GetLastError();
   // Only the child keeps the write end, so reading ends when it and its descendants close it.
   write_end.reset();
@@ -193,8 +231,6 @@ int RunProcess(const std::wstring& command_line, const std::filesystem::path& cw
   }
 
   Handle process_handle(process.hProcess);
-  if (job) AssignProcessToJobObject(job.get(), process.hProcess);
-  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
 
   std::atomic<bool> done{false};

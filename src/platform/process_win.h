@@ -1,6 +1,8 @@
 // Running one child process on Windows (used by platform_win.cpp).
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -20,5 +22,16 @@ namespace launcher {
 int RunProcess(const std::wstring& command_line, const std::filesystem::path& cwd,
                const std::map<std::string, std::string>& env, const LineSink& sink,
                const std::atomic<bool>* cancel);
+
+// Starts a process as CreateProcessW does (the arguments are its own), inside `job` from its
+// first instruction, so that a launcher ended at any moment never leaves a child outside the
+// job that was to end or count it. Where the system cannot name the job at creation (before
+// Windows 10), the process is started suspended and put in the job before it runs. `in_job`
+// tells whether it is in `job` (false for a null `job`). False, with GetLastError set, when the
+// process could not start.
+bool CreateProcessInJob(const wchar_t* application, wchar_t* command_line, bool inherit_handles,
+                        DWORD flags, void* environment, const wchar_t* cwd,
+                        const STARTUPINFOW& startup, HANDLE job, PROCESS_INFORMATION& info,
+                        bool& in_job);
 
 }  // namespace launcher

@@ -12,6 +12,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/process_win.h"
 #include "platform_fixture.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
@@ -35,6 +36,46 @@ TEST_F(WinPlatformTest, LastErrorTextReadsTheSystemsMessage) {
 
   SetLastError(0x20001234);  // an application's own code: the system has no text for it
   EXPECT_EQ(LastErrorText("odd"), "odd (536875572)");
+}
+
+// A child is in its job from its first instruction, and runs: a launcher ended between starting
+// it and putting it in the job would leave it outside, or suspended for good.
+TEST_F(WinPlatformTest, AChildStartsInsideItsJobAndRuns) {
+  for (const bool with_job : {true, false}) {
+    SCOPED_TRACE(with_job ? "a job" : "no job");
+    HANDLE job = with_job ? CreateJobObjectW(nullptr, nullptr) : nullptr;
+    std::wstring command = L"\"" + test::TestProgram("child").wstring() + L"\" exit 7";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    bool in_job = !with_job;
+    ASSERT_TRUE(CreateProcessInJob(nullptr, command.data(), false, CREATE_NO_WINDOW, nullptr,
+                                   nullptr, startup, job, info, in_job));
+    EXPECT_EQ(in_job, with_job);
+    BOOL inside = FALSE;
+    if (with_job) {
+      ASSERT_TRUE(IsProcessInJob(info.hProcess, job, &inside));
+      EXPECT_TRUE(inside);
+    }
+    ASSERT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    EXPECT_EQ(code, 7u);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    if (job != nullptr) CloseHandle(job);
+  }
+  std::wstring missing = L"\"" + (scratch_ / "missing.exe").wstring() + L"\"";
+  PROCESS_INFORMATION info{};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  bool in_job = true;
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  EXPECT_FALSE(CreateProcessInJob(nullptr, missing.data(), false, 0, nullptr, nullptr, startup,
+                                  job, info, in_job));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(in_job);
+  CloseHandle(job);
 }
 
 TEST_F(WinPlatformTest, EnvironmentOverridesIgnoreCase) {
