@@ -81,6 +81,14 @@ class BuildAllStandInTest : public SourceBuildTest {
   // have failed to clone from example.invalid.
   std::vector<std::string> GitRuns() const { return TextLines(ReadFile(root / "git_calls.txt")); }
 
+  // The stages of a whole build with this toolchain, in order.
+  static std::vector<std::string> AllStages() {
+    return {"build tools list", "tool cmake",        "tool git",
+            "tool msvc",        "tool winsdk",       "game source",
+            "game's xbe",       "configure (cmake)", "compile and link (cmake --build)",
+            "install"};
+  }
+
   std::unique_ptr<ScopedEnv> record_;
   Served cmake, git;
 };

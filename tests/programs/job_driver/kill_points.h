@@ -7,11 +7,19 @@
 
 namespace job_driver {
 
-// Reads the two variables; call once before the job starts.
+// Reads the variables; call once before the job starts.
 void ArmKillPoints();
 // Called after each log line has been printed and flushed.
 void AfterLogLine();
 // The changes to the file system counted so far.
 long ChangesSoFar();
+
+// What each system gives the portable half (kill_points.cpp):
+// Called by the system's stand-ins after each rename or removal that succeeded.
+void AfterChange();
+// Starts counting changes where that needs a step at run time (nothing where it does not).
+void CountChanges();
+// Ends the driver at once, without warning.
+void Die();
 
 }  // namespace job_driver

@@ -1,37 +1,17 @@
 // Ends the driver with TerminateProcess, as the task manager does. The renames and removals of
 // the whole program are counted by standing in for the system functions that make them: the
 // program is linked statically, so each call into a system DLL goes through a slot of the
-// executable's own import address table, and ArmKillPoints points the slots of those functions
+// executable's own import address table, and CountChanges points the slots of those functions
 // at counting stand-ins that call the system's own.
 #include <windows.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "kill_points.h"
 
 namespace job_driver {
 namespace {
-
-std::atomic<long> lines_seen{0};
-std::atomic<long> changes_seen{0};
-long kill_at_line = 0;
-long kill_at_change = 0;
-
-long FromEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? 0 : std::atol(value);
-}
-
-void Die() { TerminateProcess(GetCurrentProcess(), 9); }
-
-void Changed() {
-  if (++changes_seen == kill_at_change) Die();
-}
 
 // A stand-in for one imported function: calls the system's own (`original`, taken from the slot
 // it replaces) and counts the call when it succeeded. `kId` only tells the stand-ins of
@@ -44,7 +24,7 @@ struct StandIn {
 
   static int Call(Args... args) {
     const int result = original(args...);
-    if ((result == 0) == kZeroIsSuccess) Changed();
+    if ((result == 0) == kZeroIsSuccess) AfterChange();
     return result;
   }
 };
@@ -119,23 +99,8 @@ void ReplaceImports() {
 
 }  // namespace
 
-void ArmKillPoints() {
-  kill_at_line = FromEnv("JOB_DRIVER_KILL_AT_LINE");
-  kill_at_change = FromEnv("JOB_DRIVER_KILL_AT_CHANGE");
-  ReplaceImports();
-  const long after_us = FromEnv("JOB_DRIVER_KILL_AFTER_US");
-  if (after_us > 0) {
-    std::thread([after_us] {
-      std::this_thread::sleep_for(std::chrono::microseconds(after_us));
-      Die();
-    }).detach();
-  }
-}
+void CountChanges() { ReplaceImports(); }
 
-void AfterLogLine() {
-  if (++lines_seen == kill_at_line) Die();
-}
-
-long ChangesSoFar() { return changes_seen; }
+void Die() { TerminateProcess(GetCurrentProcess(), 9); }
 
 }  // namespace job_driver
