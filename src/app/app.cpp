@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "platform/progress.h"
 
 #include <utility>
 
@@ -32,7 +33,7 @@ void App::RunJob(const Job& job, const std::string& title) {
   if (ok) {
     done = title;
   } else {
-    error = job_error == "cancelled" ? kStoppedText : job_error;
+    error = job_error == kCancelled ? kStoppedText : job_error;
   }
   status = Status{};
   // Every job may have made or removed build files and tools, failed and stopped ones too.

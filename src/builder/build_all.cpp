@@ -2,6 +2,7 @@
 // build of the game from source on this PC.
 #include "builder/builder.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 
 namespace launcher {
 
@@ -13,8 +14,8 @@ bool Builder::BuildAll(std::string& err) {
     LogTimings();
     // A stop ends every stage with a reason of its own, such as a git command that was ended;
     // the player stopped the build, and that is all there is to say.
-    if (cancel) err = "cancelled";
-    if (err != "cancelled") Log("build stopped: " + err);
+    if (cancel) err = kCancelled;
+    if (err != kCancelled) Log("build stopped: " + err);
     return false;
   };
 

@@ -6,6 +6,7 @@
 #include "builder/builder.h"
 #include "platform/ascii.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -130,7 +131,7 @@ bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::s
   }
   if (ok) return true;
   fs::remove(dest, ec);
-  error = cancel ? "cancelled" : "Could not copy the disc image (is the drive full?)";
+  error = cancel ? kCancelled : "Could not copy the disc image (is the drive full?)";
   return false;
 }
 

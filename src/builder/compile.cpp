@@ -10,6 +10,7 @@
 #include "builder/leading_number.h"
 #include "platform/ascii.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -85,7 +86,7 @@ bool Builder::Compile(std::string& err) {
     return configure();
   });
   if (code != 0) {
-    err = cancel ? "cancelled" : "Preparing the build failed, see launcher.log";
+    err = cancel ? kCancelled : "Preparing the build failed, see launcher.log";
     return false;
   }
   fs::create_directories(build, ec);
@@ -99,7 +100,7 @@ bool Builder::Compile(std::string& err) {
     return code == 0;
   });
   if (code != 0) {
-    err = cancel ? "cancelled" : "The build failed, see launcher.log";
+    err = cancel ? kCancelled : "The build failed, see launcher.log";
     return false;
   }
   return true;

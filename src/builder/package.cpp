@@ -12,6 +12,7 @@
 #include "platform/ascii.h"
 #include "platform/download.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 #include "platform/zip.h"
 
 namespace launcher {
@@ -97,7 +98,7 @@ std::string Builder::FindPackage() const {
 bool Builder::FailPackageBuild(std::string& err) {
   package_step = 0;
   LogTimings();
-  if (err != "cancelled") Log("build stopped: " + err);
+  if (err != kCancelled) Log("build stopped: " + err);
   return false;
 }
 
@@ -123,7 +124,7 @@ bool Builder::BuildPackage(std::string& err) {
     Log("package beside the launcher: " + PathToUtf8(run.zip));
     run.stamp = BesideStamp(run.zip);
   } else if (!RunStage("package download", [&] { return DownloadPackage(run); })) {
-    if (cancel) err = "cancelled";
+    if (cancel) err = kCancelled;
     return FailPackageBuild(err);
   }
 
@@ -133,7 +134,7 @@ bool Builder::BuildPackage(std::string& err) {
     std::string ignored;
     RemoveTree(run.next, ignored);
     if (!RunStage("package unpack", [&] { return UnpackPackage(run); })) {
-      if (cancel) err = "cancelled";
+      if (cancel) err = kCancelled;
       return FailPackageBuild(err);
     }
     WriteWholeFile(staging_stamp, run.stamp);
@@ -147,7 +148,7 @@ bool Builder::BuildPackage(std::string& err) {
   std::string kept_error;
   if (!RunStage("compile game code", [&] { return PrepareGameCode(run.next, kept_error); })) {
     if (cancel) {
-      err = "cancelled";
+      err = kCancelled;
     } else if (!kept_error.empty()) {
       err = kept_error;
     } else {

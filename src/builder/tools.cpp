@@ -9,6 +9,7 @@
 #include "platform/ascii.h"
 #include "catalogue/entry_names.h"
 #include "platform/download.h"
+#include "platform/progress.h"
 #include "platform/tar_xz.h"
 #include "platform/zip.h"
 
@@ -172,7 +173,7 @@ bool Builder::UnpackInstallers(ToolInstall& install) {
       return false;
     }
     if (cancel) {
-      install.err = "cancelled";
+      install.err = kCancelled;
       return false;
     }
   }

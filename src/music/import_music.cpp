@@ -14,6 +14,7 @@
 #include "music/song_conversion.h"
 #include "music/soundtrack_db.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -266,7 +267,7 @@ bool Builder::RollBackMusic(const std::vector<std::pair<fs::path, fs::path>>& mo
   std::string ignored;
   for (const auto& [staged, original] : moved) MoveReplacing(staged, original, ignored);
   RemoveTree(staging, ignored);
-  error = "cancelled";
+  error = kCancelled;
   return false;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/archive_file.h"
 #include "platform/ascii.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/sha.h"
 
 namespace launcher {
@@ -108,7 +109,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
         return false;
       }
       if (cancel && cancel->load()) {
-        error = "cancelled";
+        error = kCancelled;
         return false;
       }
       if (!ok) continue;

@@ -1,4 +1,4 @@
-// The callbacks that long operations share.
+// The callbacks that long operations share, and the error text of a stopped one.
 #pragma once
 
 #include <cstdint>
@@ -8,5 +8,10 @@ namespace launcher {
 
 // Progress of a long operation as (done, total) byte counts; a total of 0 means unknown.
 using ProgressFn = std::function<void(uint64_t done, uint64_t total)>;
+
+// The error of a long operation that ended because its cancel flag was set. Every operation
+// that stops on the flag reports exactly this, and the job runner turns it into the player's
+// "Stopped" sentence.
+inline constexpr const char* kCancelled = "cancelled";
 
 }  // namespace launcher

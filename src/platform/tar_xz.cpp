@@ -17,6 +17,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/tar_reader.h"
 
 namespace launcher {
@@ -104,7 +105,7 @@ class XzSource {
     piece = Piece{};
     piece.data = out;
     if (cancel_ != nullptr && cancel_->load()) {
-      error_ = "cancelled";
+      error_ = kCancelled;
       piece.last = true;
       return;
     }
@@ -273,7 +274,7 @@ bool ExtractTarXz(const fs::path& archive, const fs::path& dest, const NameMappe
     Piece piece;
     ahead.Next(piece);
     if (cancel != nullptr && cancel->load()) {
-      error = "cancelled";
+      error = kCancelled;
       return false;
     }
     if (piece.read && progress) progress(piece.done, total);

@@ -9,6 +9,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -112,7 +113,7 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
   std::unique_ptr<char[]> buffer;
   for (zip_uint64_t i = 0; i < entries; ++i) {
     if (cancel != nullptr && cancel->load()) {
-      error = "cancelled";
+      error = kCancelled;
       return false;
     }
     if (!ReadEntryInfo(archive.get(), i, info)) continue;

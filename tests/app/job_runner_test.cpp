@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app_fixture.h"
+#include "platform/progress.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
@@ -22,7 +23,7 @@ TEST_F(JobRunnerTest, OutcomeBecomesDoneOrErrorWithStopInPlayersWords) {
   };
   const std::vector<Case> cases = {
       {true, "", "Finished.", ""},
-      {false, "cancelled", "", kStoppedText},
+      {false, kCancelled, "", kStoppedText},
       {false, "cancelled.", "", "cancelled."},
       {false, "Cancelled", "", "Cancelled"},
       {false, "The disk is full.", "", "The disk is full."},
@@ -90,7 +91,7 @@ TEST_F(JobRunnerTest, SizesAreRefreshedAfterEveryJobFailedAndStoppedOnesToo) {
     std::string error;
     size_t bytes;
   };
-  const std::vector<Case> cases = {{true, "", 100}, {false, "broke", 250}, {false, "cancelled", 7}};
+  const std::vector<Case> cases = {{true, "", 100}, {false, "broke", 250}, {false, kCancelled, 7}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     app.StartJob(

@@ -5,6 +5,7 @@
 
 #include "app/self_update.h"
 #include "app_fixture.h"
+#include "platform/progress.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 
@@ -89,7 +90,7 @@ TEST_F(SelfUpdateTest, AStoppedDownloadResumesAtTheNextPress) {
   std::string error;
   EXPECT_FALSE(Update(error));
   stopper.join();
-  EXPECT_EQ(error, "cancelled");
+  EXPECT_EQ(error, kCancelled);
   EXPECT_EQ(ReadFile(self), "the running launcher");
 
   server.Serve("/HalvornLauncher.exe", new_bytes);

@@ -17,6 +17,7 @@
 
 #include "build_all_fixture.h"
 #include "builder/builder.h"
+#include "platform/progress.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
 
@@ -156,7 +157,7 @@ TEST_F(BuildAllTest, AStopInAnyStageEndsAsCancelledAndTheNextRunCarriesOn) {
     log.clear();
     std::string err;
     EXPECT_FALSE(builder->BuildAll(err));
-    EXPECT_EQ(err, "cancelled");
+    EXPECT_EQ(err, kCancelled);
     const std::vector<std::string> stages = Stages();
     ASSERT_FALSE(stages.empty());
     EXPECT_EQ(stages.back(), c.stopped_stage + " (stopped)");
@@ -193,7 +194,7 @@ TEST_F(BuildAllTest, AStopDuringTheFirstCloneClonesAgainNextTime) {
   };
   std::string err;
   EXPECT_FALSE(builder->BuildAll(err));
-  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(err, kCancelled);
   EXPECT_EQ(Stages().back(), "game source (stopped)");
   on_log = nullptr;
   server.ReleaseStalls();
@@ -220,7 +221,7 @@ TEST_F(BuildAllTest, AToolStoppedInItsThirdFileResumesThatFileAlone) {
   };
   std::string err;
   EXPECT_FALSE(builder->BuildAll(err));
-  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(err, kCancelled);
   EXPECT_EQ(Stages().back(), "tool msvc (stopped)");
   on_status = nullptr;
   server.Serve(vsix[2].path, vsix[2].bytes);

@@ -10,6 +10,7 @@
 #include "builder/builder.h"
 #include "builder_fixture.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
@@ -175,7 +176,7 @@ TEST_F(BuilderChooseGameTest, AStoppedCopyLeavesNoFileAndNoRecord) {
   WriteFile(image, std::string(9 * 1048576, 'i'));
   on_status = [this](const Status&) { builder->cancel = true; };
   EXPECT_FALSE(Choose(Copy(image, true)));
-  EXPECT_EQ(error, "cancelled");
+  EXPECT_EQ(error, kCancelled);
   EXPECT_EQ(statuses.size(), 1u);
   EXPECT_FALSE(fs::exists(Assets() / "Halvorn.iso"));
   EXPECT_FALSE(fs::exists(root / "launcher.json"));

@@ -17,6 +17,7 @@
 #include "catalogue/game_copy.h"
 #include "catalogue/release.h"
 #include "platform/file_ops.h"
+#include "platform/progress.h"
 #include "platform/sha.h"
 #include "support/disc_image_writer.h"
 #include "support/http_server.h"
@@ -175,7 +176,7 @@ class BuilderPackageTest : public BuilderTest {
   }
 
   void ExpectStopped() {
-    EXPECT_EQ(err, "cancelled");
+    EXPECT_EQ(err, kCancelled);
     EXPECT_EQ(builder->package_step, 0);
     ASSERT_FALSE(log.empty());
     for (const std::string& line : log) EXPECT_NE(line.rfind("build stopped", 0), 0u) << line;

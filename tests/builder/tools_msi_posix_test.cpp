@@ -9,6 +9,7 @@
 
 #include "builder/builder.h"
 #include "builder_fixture.h"
+#include "platform/progress.h"
 #include "platform/sha.h"
 #include "support/file_tree.h"
 #include "support/http_server.h"
@@ -145,7 +146,7 @@ TEST_F(ToolsMsiTest, AStopIsSeenAfterTheRunningExtraction) {
     if (line == "extract a.msi") builder->cancel = true;
   };
   EXPECT_FALSE(builder->InstallTool(Sdk({a, b}, {}), err));
-  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(err, kCancelled);
   EXPECT_TRUE(fs::exists(root / "tools" / "winsdk" / "Windows Kits" / "10" / "a.txt"));
   EXPECT_FALSE(Logged("extract b.msi"));
   EXPECT_FALSE(fs::exists(root / "tools" / "winsdk" / ".launcher-stamp"));

@@ -8,6 +8,7 @@
 
 #include "builder/builder.h"
 #include "builder_fixture.h"
+#include "platform/progress.h"
 #include "support/file_tree.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
@@ -344,7 +345,7 @@ TEST_F(ToolsTest, AStopDuringADownloadNamesTheFile) {
     if (status.title == "Unpacking Tool s") builder->cancel = true;
   };
   EXPECT_FALSE(Install(tool));
-  EXPECT_EQ(err, "cancelled");
+  EXPECT_EQ(err, kCancelled);
   EXPECT_FALSE(fs::exists(Stamp("s")));
 }
 

@@ -16,6 +16,7 @@
 #include "platform/file_ops.h"
 #include "music/db_reader.h"
 #include "music/soundtrack_db.h"
+#include "platform/progress.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
 
@@ -239,7 +240,7 @@ TEST_F(MusicImport, StopDuringTheThirdSongPutsEverythingBack) {
     if (status.detail.starts_with("3 of ")) builder->cancel = true;
   };
   EXPECT_FALSE(Import());
-  EXPECT_EQ(error, "cancelled");
+  EXPECT_EQ(error, kCancelled);
   EXPECT_EQ(Soundtracks(), before);
   EXPECT_FALSE(fs::exists(builder->SoundtrackFolder() / ".staging"));
   EXPECT_EQ(ReadFile(root / "launcher.json"), settings);

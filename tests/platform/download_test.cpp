@@ -14,6 +14,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 
@@ -332,7 +333,7 @@ TEST_F(DownloadTest, CancelLeavesThePartFileAndTheNextCallResumesIt) {
     if (done >= 2 * kPiece) cancel = true;
   };
   EXPECT_FALSE(Download(http_, url_, dest_, digest_, file_.size(), stop_after_two, &cancel, error_));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_EQ(ReadFile(PartOf(dest_)), file_.substr(0, 2 * kPiece));
   EXPECT_EQ(http_.offsets.size(), 1u);  // no further attempt after a stop
 
@@ -348,7 +349,7 @@ TEST_F(DownloadTest, CancelAfterTheTransferStillStopsWithoutMovingIntoPlace) {
     if (done == total) cancel = true;
   };
   EXPECT_FALSE(Download(http_, url_, dest_, digest_, file_.size(), stop_at_end, &cancel, error_));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_EQ(ReadFile(PartOf(dest_)), file_);
   EXPECT_FALSE(fs::exists(dest_));
 }
@@ -490,7 +491,7 @@ TEST_F(DownloadWireTest, CancelDuringAStalledBodyLeavesThePartAndTheNextCallResu
   // The player presses Stop once the first bytes are in; the stall never ends by itself.
   const ProgressFn stop = [&](uint64_t, uint64_t) { cancel = true; };
   EXPECT_FALSE(Run("/package.zip", digest_, file_.size(), stop, &cancel));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   const std::string part = ReadFile(PartOf(dest_));
   EXPECT_GT(part.size(), 0u);
   EXPECT_EQ(part, file_.substr(0, part.size()));

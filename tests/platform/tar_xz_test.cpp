@@ -13,6 +13,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/tar_reader.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
@@ -516,7 +517,7 @@ TEST_P(ExtractTarXzBlocksTest, TheCancelFlagStopsBeforeTheNextDecoderCall) {
   WriteMany();
   std::atomic<bool> cancel{true};
   EXPECT_FALSE(Extract({}, &cancel));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_THAT(progress_, IsEmpty());
   EXPECT_FALSE(fs::exists(dest_));
 
@@ -531,7 +532,7 @@ TEST_P(ExtractTarXzBlocksTest, TheCancelFlagStopsBeforeTheNextDecoderCall) {
                               cancel = true;
                             },
                             &cancel, error_));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_EQ(reads, 1);
   uint64_t written = 0;
   for (const auto& [name, data] : FilesUnder(dest_)) written += data.size();

@@ -9,6 +9,7 @@
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "support/file_tree.h"
 #include "support/scratch.h"
 #include "support/zip_writer.h"
@@ -221,7 +222,7 @@ TEST_F(ExtractZipTest, TheCancelFlagStopsBeforeTheNextEntry) {
   Make({{"a", "1"}, {"b", "2"}, {"c", "3"}});
   std::atomic<bool> cancel{true};
   EXPECT_FALSE(Extract({}, &cancel));
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_FALSE(fs::exists(dest_));
 
   cancel = false;
@@ -229,7 +230,7 @@ TEST_F(ExtractZipTest, TheCancelFlagStopsBeforeTheNextEntry) {
   const bool ok = ExtractZip(zip_, dest_, {}, [&](uint64_t, uint64_t) { cancel = true; }, &cancel,
                              error_);
   EXPECT_FALSE(ok);
-  EXPECT_EQ(error_, "cancelled");
+  EXPECT_EQ(error_, kCancelled);
   EXPECT_THAT(FilesUnder(dest_), ElementsAre(Pair("a", "1")));
 }
 
