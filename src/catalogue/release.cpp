@@ -8,6 +8,7 @@
 #include "catalogue/json_read.h"
 #include "platform/ascii.h"
 #include "platform/download.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace {
@@ -86,14 +87,14 @@ std::string JsonStringField(const nlohmann::json& value, const char* key) {
 }
 
 bool FetchLatestRelease(Http& http, const GameDescription& game, Release& out,
-                        std::string& error) {
+                        std::string& error, const std::atomic<bool>* cancel) {
   const std::string url = LatestReleaseApiUrl(game.repo);
   if (url.empty()) {
     error = "the game's repository is not on GitHub";
     return false;
   }
   std::string text;
-  if (!FetchText(http, url, text, error)) return false;
+  if (!FetchText(http, url, text, error, cancel)) return false;
   const nlohmann::json release = json_read::Parse<nlohmann::json>(text);
   if (!release.is_object() || !release.contains("tag_name")) {
     error = "no published release";

@@ -1,6 +1,7 @@
 // Version tags and the project's latest published release.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,8 +47,9 @@ std::string LatestReleaseApiUrl(const std::string& repo);
 // "Launcher.exe" (missing asset fields stay empty). False with `error` set when the repository is
 // not on the hosting service, the fetch fails or no release is published; false with `error`
 // unchanged when the release's "tag_name" is empty.
+// A set `cancel` ends the fetch with kCancelled.
 bool FetchLatestRelease(Http& http, const GameDescription& game, Release& out,
-                        std::string& error);
+                        std::string& error, const std::atomic<bool>* cancel = nullptr);
 
 // The member's text when `value` is an object and the member a string, else "".
 std::string JsonStringField(const nlohmann::json& value, const char* key);

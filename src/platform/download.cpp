@@ -67,13 +67,18 @@ struct Attempt {
 
 }  // namespace
 
-bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error) {
+bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error,
+               const std::atomic<bool>* cancel) {
   const BodySink append = [&out](const uint8_t* data, uint64_t size) {
     out.append(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
     return true;
   };
   for (int attempt = 1;; ++attempt) {
     out.clear();
+    if (cancel && cancel->load()) {
+      error = kCancelled;
+      return false;
+    }
     if (http.Get(url, 0, append, nullptr, error)) return true;
     if (attempt == kTextAttempts) return false;
   }

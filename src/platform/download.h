@@ -11,8 +11,10 @@
 
 namespace launcher {
 
-// Fetches a small text document whole into `out`, trying three times in all.
-bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error);
+// Fetches a small text document whole into `out`, trying three times in all. A set `cancel`
+// ends it with kCancelled.
+bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error,
+               const std::atomic<bool>* cancel = nullptr);
 
 // Brings `url` to `dest`, resuming from "<dest>.part", checking the SHA-256 `sha256` when it is
 // not empty (any letter case), and moving the file into place only when it is complete.
