@@ -15,7 +15,7 @@ class ScriptedHttp final : public Http {
   explicit ScriptedHttp(std::vector<std::string> bodies) : bodies_(std::move(bodies)) {}
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
-           std::string& error) override {
+           std::string& error, const std::atomic<bool>*) override {
     if (next_ >= bodies_.size()) {
       error = "the server answered 404 for " + url;
       return false;

@@ -54,7 +54,7 @@ struct Attempt {
       if (progress) progress(received, total != 0 ? total : received);
       return out.good();
     };
-    const bool ok = http.Get(url, length, sink, &total, error);
+    const bool ok = http.Get(url, length, sink, &total, error, cancel);
     out.close();
     if (out.fail()) {
       // A failed write (a full disk) stopped the transfer: say so rather than "stopped".
@@ -79,7 +79,7 @@ bool FetchText(Http& http, const std::string& url, std::string& out, std::string
       error = kCancelled;
       return false;
     }
-    if (http.Get(url, 0, append, nullptr, error)) return true;
+    if (http.Get(url, 0, append, nullptr, error, cancel)) return true;
     if (attempt == kTextAttempts) return false;
   }
 }

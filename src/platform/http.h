@@ -3,6 +3,7 @@
 // Windows, libcurl elsewhere); both send the user agent "Kelvane launcher/1.0".
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,10 +29,11 @@ class Http {
   //   "the server answered N for " + url          (any final status but 200 and 206)
   //   "the download stopped (code: words)"        (the body broke off or stalled for 60 s)
   //   "stopped"                                   (the sink returned false)
+  //   kCancelled                                  (`cancel` was set; may be null)
   // or, on Windows only, "WinHTTP is unavailable (...)", "cannot reach the server (...)" and
   // "cannot open the request (...)".
   virtual bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
-                   std::string& error) = 0;
+                   std::string& error, const std::atomic<bool>* cancel) = 0;
 };
 
 // Never fails: an implementation that cannot reach the system's HTTP service reports that on

@@ -12,6 +12,7 @@
 
 #include "platform/ascii.h"
 #include "platform/http.h"
+#include "platform/progress.h"
 
 namespace launcher {
 namespace {
@@ -152,7 +153,11 @@ class CurlHttp final : public Http {
   }
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
-           std::string& error) override {
+           std::string& error, const std::atomic<bool>* cancel) override {
+    if (cancel && cancel->load()) {
+      error = kCancelled;
+      return false;
+    }
     if (!IsUsableHttpUrl(url)) {
       error = "bad address " + url;
       return false;

@@ -9,6 +9,7 @@
 
 #include "platform/http.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 
 #ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
 #define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
@@ -67,7 +68,11 @@ class WinHttp final : public Http {
   WinHttp& operator=(const WinHttp&) = delete;
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
-           std::string& error) override {
+           std::string& error, const std::atomic<bool>* cancel) override {
+    if (cancel && cancel->load()) {
+      error = kCancelled;
+      return false;
+    }
     if (!session_) {
       error = LastErrorText("WinHTTP is unavailable");
       return false;

@@ -68,7 +68,7 @@ class FakeHttp : public Http {
   void FailAlways(std::string error) { fail_always_ = std::move(error); }
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
-           std::string& error) override {
+           std::string& error, const std::atomic<bool>*) override {
     urls.push_back(url);
     offsets.push_back(offset);
     Step step;

@@ -49,7 +49,7 @@ class HttpTest : public ::testing::Test {
       ++r.pieces;
       return true;
     };
-    r.ok = http_->Get(url, offset, sink, &r.total, r.error);
+    r.ok = http_->Get(url, offset, sink, &r.total, r.error, nullptr);
     return r;
   }
 
@@ -213,7 +213,7 @@ TEST_F(HttpTest, SinkThatRefusesStopsTheTransfer) {
   std::string error;
   const bool ok = http_->Get(
       server_.Url("/file.bin"), 0, [&](const uint8_t*, uint64_t) { return ++calls, false; },
-      nullptr, error);
+      nullptr, error, nullptr);
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, "stopped");
   EXPECT_EQ(calls, 1);
@@ -235,7 +235,7 @@ TEST_F(HttpTest, SinkStopsAStalledTransferWithoutWaitingForTheTimeOut) {
         seen += size;
         return false;
       },
-      nullptr, error);
+      nullptr, error, nullptr);
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, "stopped");
@@ -258,7 +258,7 @@ TEST_F(HttpTest, StalledTransferCarriesOnWhenTheServerResumes) {
         if (received.size() >= 2000) server_.ReleaseStalls();
         return true;
       },
-      nullptr, error);
+      nullptr, error, nullptr);
   ASSERT_TRUE(ok) << error;
   EXPECT_EQ(received, body);
 }
