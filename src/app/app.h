@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -71,6 +72,9 @@ struct App {
   std::string music_summary;
   bool play_at_start = false;           // the saved choice, as the Game page shows it
   std::atomic<bool> play_pending{false};  // start the game once the start-up check has ended
+  // Main thread only. Play at start decides by then whether the start-up check has answered or
+  // not; set at start-up.
+  std::chrono::steady_clock::time_point play_decide_by{};
 
   // Main thread only. Starts `job` on the worker thread; does nothing while a job runs. On
   // success the job's `title` becomes the done text ("" shows nothing).
@@ -84,9 +88,14 @@ std::function<void(const Status&)> StoreStatus(App& app);
 // The Builder's log sink: adds the line to App::log_lines, dropping the oldest beyond the limit.
 std::function<void(const std::string&)> AppendLogLine(App& app);
 
+// The start-up check gives up after this long, whatever the network does; the next start looks
+// again.
+inline constexpr std::chrono::seconds kStartupCheckLimit{15};
+
 // The first job of every run: looks for a newer launcher release and asks the Builder whether a
-// new version of the game is ready. Never fails; the log is its only report.
-Job StartupCheckJob(App& app);
+// new version of the game is ready. Never fails; the log is its only report. It ends when the
+// Builder's cancel flag is set (Stop, the shutdown) or once `limit` has passed.
+Job StartupCheckJob(App& app, std::chrono::seconds limit = kStartupCheckLimit);
 
 // The jobs the pages start, each with its title. They are defined with the runner so that every
 // page starts the same body.

@@ -1,24 +1,30 @@
 // The bodies of the jobs the launcher runs on its worker thread.
+#include <atomic>
+#include <string>
 #include <system_error>
 #include <utility>
 
 #include "app/app.h"
 #include "app/self_update.h"
+#include "app/timed_stop.h"
 
 namespace launcher {
 
 namespace {
 
-// Looks for a newer launcher and offers it; a development launcher ("dev") does not look.
-void CheckLauncherRelease(App& app) {
+// Looks for a newer launcher and offers it; a development launcher ("dev") does not look. A
+// lookup ended by `stop` is not logged here: the check's end says why it stopped.
+void CheckLauncherRelease(App& app, const std::atomic<bool>* stop) {
   const std::string& own = app.game.launcher_version;
   if (!IsVersionTag(own)) {
     return;
   }
   Release release;
   std::string error;
-  if (!FetchLatestRelease(*app.http, app.game, release, error)) {
-    app.builder->Log("update check: " + (error.empty() ? std::string("no answer") : error));
+  if (!FetchLatestRelease(*app.http, app.game, release, error, stop)) {
+    if (!stop->load()) {
+      app.builder->Log("update check: " + (error.empty() ? std::string("no answer") : error));
+    }
     return;
   }
   if (CompareVersionTags(release.tag_name, own) > 0) {
@@ -35,17 +41,37 @@ void CheckLauncherRelease(App& app) {
   }
 }
 
+// Asks the Builder whether a new version of the game in place is ready. The Builder's check
+// reads its own cancel flag, which the timed stop holds set once the check is to end.
+void CheckGameUpdate(App& app, const TimedStop& stop) {
+  if (stop.Stopped() || !app.builder->IsGameInPlace()) {
+    return;
+  }
+  bool ready = false;
+  std::string error;
+  if (app.builder->CheckGameUpdate(ready, error) && !stop.Stopped()) {
+    app.game_update_ready = ready;
+  }
+}
+
 }  // namespace
 
-Job StartupCheckJob(App& app) {
-  return [&app](std::string& error) {
-    CheckLauncherRelease(app);
-    if (app.builder->IsGameInPlace()) {
-      bool ready = false;
-      std::string check_error;
-      if (app.builder->CheckGameUpdate(ready, check_error)) {
-        app.game_update_ready = ready;
-      }
+Job StartupCheckJob(App& app, std::chrono::seconds limit) {
+  return [&app, limit](std::string& error) {
+    bool stopped = false;
+    bool timed_out = false;
+    {
+      const TimedStop stop(app.builder->cancel, limit);
+      CheckLauncherRelease(app, stop.Flag());
+      CheckGameUpdate(app, stop);
+      stopped = stop.Stopped();
+      timed_out = stop.TimedOut();
+    }
+    if (timed_out) {
+      app.builder->Log("update check: no answer within " + std::to_string(limit.count()) +
+                       " s, given up; the next start looks again");
+    } else if (stopped) {
+      app.builder->Log("update check: stopped");
     }
     error.clear();
     return true;

@@ -1,9 +1,14 @@
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
 #include "app_fixture.h"
 #include "catalogue/release.h"
+#include "platform/progress.h"
 #include "support/http_server.h"
 
 namespace launcher::test {
@@ -105,6 +110,92 @@ TEST_F(StartupCheckTest, AsksWhetherTheGameInPlaceHasANewVersion) {
   WriteFile(app.root / "play" / ("Halvorn" + app.platform->ExeSuffix()), "game");
   RunCheck();
   EXPECT_TRUE(app.game_update_ready);
+}
+
+// A network that takes every request and never answers: a Get returns only when its cancel flag
+// is set, or after a minute, as a transport's own time-out would.
+class SilentHttp : public Http {
+ public:
+  bool Get(const std::string&, uint64_t, const BodySink&, uint64_t*, std::string& error,
+           const std::atomic<bool>* cancel) override {
+    ++calls;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < give_up) {
+      if (cancel != nullptr && cancel->load()) {
+        error = kCancelled;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    error = "the request failed (timed out)";
+    return false;
+  }
+  std::atomic<int> calls{0};
+};
+
+class SilentNetworkTest : public AppTest {
+ protected:
+  SilentNetworkTest() {
+    saved_hosting = Hosting();
+    Hosting().site = "http://127.0.0.1:9/";
+    Hosting().api = "http://127.0.0.1:9";
+    app.game.repo = "http://127.0.0.1:9/kelvane/halvorn";
+    auto silent = std::make_unique<SilentHttp>();
+    http = silent.get();
+    app.http = std::move(silent);
+    MakeBuilder();
+  }
+  ~SilentNetworkTest() override {
+    WaitForJob();
+    Hosting() = saved_hosting;
+  }
+
+  // Waits, at most a generous while, for the check to be inside its request.
+  bool WaitForRequest() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (http->calls == 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return http->calls > 0;
+  }
+
+  SilentHttp* http = nullptr;
+  HostingService saved_hosting;
+};
+
+using Clock = std::chrono::steady_clock;
+
+TEST_F(SilentNetworkTest, TheCheckGivesUpByItselfAfterItsLimitAndLeavesNoStopBehind) {
+  const auto start = Clock::now();
+  app.StartJob(StartupCheckJob(app, std::chrono::seconds(1)), "");
+  WaitForJob();
+  const auto took = Clock::now() - start;
+  // Not before its limit, and far from the transport's minute: a loaded machine has room.
+  EXPECT_GE(took, std::chrono::seconds(1));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            "update check: no answer within 1 s, given up; the next start looks "
+                            "again"});
+  // One try: the time that is up ends the lookup rather than starting another request.
+  EXPECT_EQ(http->calls, 1);
+  // The time's stop does not reach the next job, and the check shows nothing.
+  EXPECT_FALSE(app.builder->cancel);
+  EXPECT_EQ(app.error, "");
+  EXPECT_FALSE(app.launcher_offered);
+}
+
+TEST_F(SilentNetworkTest, StopEndsTheCheckLongBeforeItsLimit) {
+  WriteFile(app.root / "play" / ("Halvorn" + app.platform->ExeSuffix()), "game");
+  app.StartJob(StartupCheckJob(app, std::chrono::seconds(300)), "");
+  ASSERT_TRUE(WaitForRequest());
+  const auto stop = Clock::now();
+  app.builder->cancel = true;  // what "Stop" does
+  WaitForJob();
+  EXPECT_LT(Clock::now() - stop, std::chrono::seconds(4));
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"update check: stopped"});
+  // A stopped check answers nothing about the game either.
+  EXPECT_FALSE(app.game_update_ready);
+  EXPECT_EQ(app.error, "");
 }
 
 }  // namespace
