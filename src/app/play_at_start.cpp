@@ -1,6 +1,8 @@
 #include "app/play_at_start.h"
 
+#include <chrono>
 #include <mutex>
+#include <string>
 
 #include "app/game_process.h"
 #include "platform/ascii.h"
@@ -47,7 +49,11 @@ bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window) {
     return false;
   }
   if (app.busy) {
-    return false;  // the start-up check has not ended yet
+    if (std::chrono::steady_clock::now() < app.play_decide_by) {
+      return false;  // the start-up check may still answer
+    }
+    app.builder->Log("play at start: the update check has not answered in " +
+                     std::to_string(kPlayAtStartWait.count()) + " s, no update known");
   }
   app.play_pending = false;
   const std::string reason = PlayAtStartStayReason(app);

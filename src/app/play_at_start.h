@@ -1,7 +1,9 @@
 // Playing at start: the launcher was asked (by "--play" or the saved choice) to start the game
-// as soon as the start-up check has ended, to wait for it, and to close when it has ended.
+// as soon as the start-up check has ended (or has not answered in time), to wait for it, and to
+// close when it has ended.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,8 +15,12 @@ namespace launcher {
 // Some argument (the program's own name excluded) is "--play", "-play" or "/play" in any case.
 bool AskedToPlay(const std::vector<std::string>& args);
 
+// How long play at start waits for the start-up check; an answer not there by then counts as no
+// update known, and the check finishes in the background.
+inline constexpr std::chrono::seconds kPlayAtStartWait{5};
+
 // Why the launcher stays instead of playing at start, or "" when the game may start. Call it
-// once the start-up check has ended.
+// once the start-up check has ended or its time is up.
 std::string PlayAtStartStayReason(App& app);
 
 // The window's part in playing at start.
@@ -24,7 +30,8 @@ struct PlayAtStartWindow {
   std::function<void()> pump;        // handles the window's pending messages without waiting
 };
 
-// One frame's turn while App::play_pending is set. True when the game was started and has ended
+// One frame's turn while App::play_pending is set; it waits for the start-up check until
+// App::play_decide_by. True when the game was started and has ended
 // with every process it started: the launcher is then to close.
 bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window);
 

@@ -86,6 +86,7 @@ TEST_F(PlayAtStartTest, TheFirstReasonToStayWins) {
 
 TEST_F(PlayAtStartTest, WaitsForTheStartupCheckThenStaysWithItsReason) {
   app.busy = true;  // the start-up check still runs
+  app.play_decide_by = std::chrono::steady_clock::now() + std::chrono::hours(1);
   EXPECT_FALSE(PlayAtStartTurn(app, window));
   EXPECT_TRUE(app.play_pending);
   EXPECT_TRUE(LogLines().empty());
@@ -95,6 +96,26 @@ TEST_F(PlayAtStartTest, WaitsForTheStartupCheckThenStaysWithItsReason) {
   EXPECT_FALSE(app.play_pending);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"play at start: the launcher stays, no game chosen"});
   EXPECT_EQ(hidden, 0);
+}
+
+TEST_F(PlayAtStartTest, ACheckThatHasNotAnsweredInTimeCountsAsNoUpdateKnown) {
+  PutGameInPlace();
+  app.busy = true;  // the start-up check still waits for its answer
+  app.play_decide_by = std::chrono::steady_clock::now() + std::chrono::hours(1);
+  EXPECT_FALSE(PlayAtStartTurn(app, window));
+  EXPECT_EQ(Played(), "");
+
+  app.play_decide_by = std::chrono::steady_clock::now();
+  EXPECT_TRUE(PlayAtStartTurn(app, window));
+  EXPECT_FALSE(app.play_pending);
+  EXPECT_TRUE(Played().starts_with("first started\n")) << Played();
+  EXPECT_EQ(hidden, 1);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "play at start: the update check has not answered in 5 s, no update "
+                            "known",
+                            "play at start: the game started, the launcher waits for it",
+                            "play at start: the game ended (exit code 0), the launcher closes"}));
+  app.busy = false;
 }
 
 TEST_F(PlayAtStartTest, ShiftKeepsTheLauncherEvenWhileTheCheckRuns) {

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -126,9 +127,14 @@ TEST_F(StartupTest, PlayAtStartIsAskedByArgumentOrSavedChoiceAndShiftKeepsTheLau
     WriteFile(root / "launcher.json", c.saved ? R"({"play_at_start": true})" : "{}");
     App fresh;
     std::string error;
+    const auto before = std::chrono::steady_clock::now();
     ASSERT_TRUE(StartLauncher(fresh, self, c.args, c.shift, error)) << error;
+    const auto after = std::chrono::steady_clock::now();
     StopLauncher(fresh);
     EXPECT_EQ(fresh.play_pending.load(), c.want_pending);
+    // It decides a few seconds after the start, whether the start-up check has answered or not.
+    EXPECT_GE(fresh.play_decide_by, before + kPlayAtStartWait);
+    EXPECT_LE(fresh.play_decide_by, after + kPlayAtStartWait);
     EXPECT_EQ(fresh.play_at_start, c.saved);
     std::vector<std::string> lines;
     for (const std::string& line : fresh.log_lines) {
