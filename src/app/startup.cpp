@@ -1,6 +1,9 @@
 #include "app/startup.h"
 
+#include <chrono>
+#include <string>
 #include <system_error>
+#include <thread>
 
 #include <imgui.h>
 
@@ -39,6 +42,7 @@ bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string
   const bool asked = AskedToPlay(args);
   app.play_at_start = app.builder->PlayAtStart();
   app.play_pending = !shift_held && (asked || app.play_at_start);
+  app.play_decide_by = std::chrono::steady_clock::now() + kPlayAtStartWait;
   if (asked || app.play_at_start) {
     app.builder->Log(std::string("play at start: ") + (asked ? "--play" : "the saved choice") +
                      (shift_held ? ", Shift held: the launcher stays" : ""));
@@ -65,13 +69,26 @@ bool LeaveAfterFrame(App& app, const fs::path& self, const PlayAtStartWindow& wi
   return app.play_pending && PlayAtStartTurn(app, window);
 }
 
-void StopLauncher(App& app) {
+bool StopLauncher(App& app, std::chrono::milliseconds wait) {
   if (app.builder) {
     app.builder->cancel = true;
+  }
+  // The worker clears `busy` as its last step, so the join that follows does not wait.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (app.busy && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (app.busy) {
+    if (app.builder) {
+      app.builder->Log("closing: the running job did not stop within " +
+                       std::to_string(wait.count()) + " ms, the launcher ends without it");
+    }
+    return false;
   }
   if (app.worker.joinable()) {
     app.worker.join();
   }
+  return true;
 }
 
 }  // namespace launcher

@@ -2,6 +2,7 @@
 // window code calls these; they know nothing of the window system.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,7 +33,14 @@ ImFont* CreateInterface(float scale);
 bool LeaveAfterFrame(App& app, const std::filesystem::path& self,
                      const PlayAtStartWindow& window);
 
-// Stops a running job at its next check and waits for the worker thread.
-void StopLauncher(App& app);
+// How long the end of the program waits for a job it has stopped.
+inline constexpr std::chrono::milliseconds kJobEndWait{2000};
+
+// Stops a running job at its next check and waits for the worker thread, at most `wait`. False
+// when the job still runs then (it waits on something that does not see the stop, such as a
+// stalled transfer): the caller then ends the process at once without waiting for it, which
+// leaves nothing half done that the next start does not mend (a download resumes from its
+// part file).
+bool StopLauncher(App& app, std::chrono::milliseconds wait = kJobEndWait);
 
 }  // namespace launcher

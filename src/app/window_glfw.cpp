@@ -81,6 +81,15 @@ class FrameTrace {
 
 void ShowError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
+// Stops the running job; when it does not end in time the process ends at once with `code`,
+// before the App it works on goes.
+void StopOrEnd(App& app, int code) {
+  if (!StopLauncher(app)) {
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+}
+
 // Places the window in the middle of the primary monitor's work area, scaled by its content
 // scale; returns the scale.
 float PlaceWindow(GLFWwindow* window) {
@@ -139,7 +148,7 @@ int Run(int argc, char** argv) {
   }
   if (window == nullptr) {
     ShowError("OpenGL 3 could not start.");
-    StopLauncher(app);
+    StopOrEnd(app, 1);
     glfwTerminate();
     return 1;
   }
@@ -195,7 +204,10 @@ int Run(int argc, char** argv) {
     }
   }
 
-  StopLauncher(app);
+  // The window goes first, whatever the worker still waits on.
+  glfwHideWindow(window);
+  glfwPollEvents();
+  StopOrEnd(app, 0);
   ImGui_ImplOpenGL3_Shutdown();
   ImGui_ImplGlfw_Shutdown();
   ImGui::DestroyContext();

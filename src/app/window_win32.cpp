@@ -154,6 +154,15 @@ bool PumpMessages() {
   return !quit;
 }
 
+// Stops the running job; when it does not end in time the process ends at once with `code`,
+// before the App it works on goes (a transfer stalled inside WinHTTP would also hold a normal
+// process exit).
+void StopOrEnd(App& app, UINT code) {
+  if (!StopLauncher(app)) {
+    TerminateProcess(GetCurrentProcess(), code);
+  }
+}
+
 HWND MakeWindow(HINSTANCE instance, const std::wstring& title) {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;
@@ -198,7 +207,7 @@ int Run(HINSTANCE instance) {
   Direct3D d3d;
   if (!d3d.Create(window)) {
     MessageBoxW(window, L"Direct3D 11 could not start.", title.c_str(), MB_ICONERROR | MB_OK);
-    StopLauncher(app);
+    StopOrEnd(app, 1);
     DestroyWindow(window);
     UnregisterClassW(kClassName, instance);
     return 1;
@@ -239,7 +248,9 @@ int Run(HINSTANCE instance) {
     }
   }
 
-  StopLauncher(app);
+  // The window goes first (a close has destroyed it already), whatever the worker still waits on.
+  ShowWindow(window, SW_HIDE);
+  StopOrEnd(app, 0);
   ImGui_ImplDX11_Shutdown();
   ImGui_ImplWin32_Shutdown();
   ImGui::DestroyContext();
