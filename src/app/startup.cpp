@@ -69,12 +69,15 @@ bool LeaveAfterFrame(App& app, const fs::path& self, const PlayAtStartWindow& wi
   return app.play_pending && PlayAtStartTurn(app, window);
 }
 
-bool StopLauncher(App& app, std::chrono::milliseconds wait) {
+bool StopLauncher(App& app, const std::function<void()>& leave, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   if (app.builder) {
     app.builder->cancel = true;
   }
+  if (leave) {
+    leave();
+  }
   // The worker clears `busy` as its last step, so the join that follows does not wait.
-  const auto deadline = std::chrono::steady_clock::now() + wait;
   while (app.busy && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,13 @@ bool LeaveAfterFrame(App& app, const std::filesystem::path& self,
 // How long the end of the program waits for a job it has stopped.
 inline constexpr std::chrono::milliseconds kJobEndWait{2000};
 
-// Stops a running job at its next check and waits for the worker thread, at most `wait`. False
-// when the job still runs then (it waits on something that does not see the stop, such as a
-// stalled transfer): the caller then ends the process at once without waiting for it, which
-// leaves nothing half done that the next start does not mend (a download resumes from its
+// Stops a running job at its next check, runs `leave` (the window code hides its window there,
+// which may take a while of its own), and waits for the worker thread until `wait` after the
+// stop. False when the job still runs then (it waits on something that does not see the stop,
+// such as a stalled transfer): the caller then ends the process at once without waiting for it,
+// which leaves nothing half done that the next start does not mend (a download resumes from its
 // part file).
-bool StopLauncher(App& app, std::chrono::milliseconds wait = kJobEndWait);
+bool StopLauncher(App& app, const std::function<void()>& leave = {},
+                  std::chrono::milliseconds wait = kJobEndWait);
 
 }  // namespace launcher

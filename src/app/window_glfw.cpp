@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,10 +82,10 @@ class FrameTrace {
 
 void ShowError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-// Stops the running job; when it does not end in time the process ends at once with `code`,
-// before the App it works on goes.
-void StopOrEnd(App& app, int code) {
-  if (!StopLauncher(app)) {
+// Stops the running job while `leave` runs; when the job does not end in time the process ends
+// at once with `code`, before the App it works on goes.
+void StopOrEnd(App& app, int code, const std::function<void()>& leave = {}) {
+  if (!StopLauncher(app, leave)) {
     std::fflush(nullptr);
     std::_Exit(code);
   }
@@ -204,10 +205,11 @@ int Run(int argc, char** argv) {
     }
   }
 
-  // The window goes first, whatever the worker still waits on.
-  glfwHideWindow(window);
-  glfwPollEvents();
-  StopOrEnd(app, 0);
+  // The window goes at once, whatever the worker still waits on.
+  StopOrEnd(app, 0, [window] {
+    glfwHideWindow(window);
+    glfwPollEvents();
+  });
   ImGui_ImplOpenGL3_Shutdown();
   ImGui_ImplGlfw_Shutdown();
   ImGui::DestroyContext();

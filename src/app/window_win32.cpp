@@ -13,6 +13,7 @@
 #include <backends/imgui_impl_win32.h>
 #include <imgui.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,11 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_CLOSE:
+      // The frame loop ends and hides the window while the job stops; a destroy here would take
+      // its time before the stop began.
+      PostQuitMessage(0);
+      return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -154,11 +160,11 @@ bool PumpMessages() {
   return !quit;
 }
 
-// Stops the running job; when it does not end in time the process ends at once with `code`,
-// before the App it works on goes (a transfer stalled inside WinHTTP would also hold a normal
-// process exit).
-void StopOrEnd(App& app, UINT code) {
-  if (!StopLauncher(app)) {
+// Stops the running job while `leave` runs; when the job does not end in time the process ends
+// at once with `code`, before the App it works on goes (a transfer stalled inside WinHTTP would
+// also hold a normal process exit).
+void StopOrEnd(App& app, UINT code, const std::function<void()>& leave = {}) {
+  if (!StopLauncher(app, leave)) {
     TerminateProcess(GetCurrentProcess(), code);
   }
 }
@@ -248,9 +254,9 @@ int Run(HINSTANCE instance) {
     }
   }
 
-  // The window goes first (a close has destroyed it already), whatever the worker still waits on.
-  ShowWindow(window, SW_HIDE);
-  StopOrEnd(app, 0);
+  // The window goes at once, whatever the worker still waits on; hiding may take a while of its
+  // own (Wine without a window manager waits 2 s for one), so the job stops meanwhile.
+  StopOrEnd(app, 0, [window] { ShowWindow(window, SW_HIDE); });
   ImGui_ImplDX11_Shutdown();
   ImGui_ImplWin32_Shutdown();
   ImGui::DestroyContext();

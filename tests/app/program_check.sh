@@ -3,7 +3,9 @@
 # virtual X server (through Wine for the Windows program). Checks its window's title, the theme's
 # colours on a screenshot, and the start-up lines of launcher.log, with settings that name a game
 # copy that has gone and keys of other types, and an agreed.txt that is a folder; on Linux also
-# that Shift held at start keeps the launcher open when "--play" asks to play.
+# that Shift held at start keeps the launcher open when "--play" asks to play. Then, against a
+# local server that never answers, that play at start decides without the update check and
+# that closing the window ends the program within seconds.
 #   program_check.sh linux|windows PROGRAM SCREENSHOT_DIR
 # The screenshots stay in SCREENSHOT_DIR. The Windows program runs in a Wine prefix of its own
 # beside it (made at the first run), whose server starts inside the virtual X server: a server
@@ -47,6 +49,11 @@ if [[ "${1:-}" == --inside ]]; then
   if [[ "$platform" == windows && ! -f "$WINEPREFIX/system.reg" ]]; then
     wineboot -i </dev/null >/dev/null 2>&1
   fi
+  if [[ "$platform" == windows ]]; then
+    # No window manager runs here: Wine then draws the windows' frames itself instead of waiting
+    # for a manager's answer (which made every hide wait 2 s).
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  fi
   mkdir -p "$folder/Halvorn/agreed.txt"
   printf '%s' '{"game": "/gone/halvorn.iso", "play_at_start": "yes", "music": 5, "built": []}' \
     >"$folder/Halvorn/launcher.json"
@@ -88,6 +95,86 @@ if [[ "${1:-}" == --inside ]]; then
     wait "$holder" 2>/dev/null || true
     grep -qxF "play at start: --play, Shift held: the launcher stays" <(cut -c10- "$log" | tr -d '\r') \
       || fail "with Shift held the log reads: $(cat "$log")"
+  fi
+  # A network that takes every connection and never answers: the proxy variables lead every
+  # request to a silent server. Asked to play, the launcher decides a few seconds after its start
+  # without the update check's answer; a close takes the window away at once and ends the program
+  # within a few seconds though its check still waits (the check's own limit is 15 s, the
+  # transport's time-outs a minute).
+  ip link set lo up 2>/dev/null || true  # a network namespace of its own starts with it down
+  here=$(dirname "${BASH_SOURCE[0]}")
+  python3 "$here/silent_server.py" "$folder/silent.port" "$folder/silent.accepted" &
+  server=$!
+  trap 'kill "$server" 2>/dev/null || true; stop' EXIT  # a failed check leaves neither running
+  for _ in $(seq 1 100); do [[ -s "$folder/silent.port" ]] && break; sleep 0.1; done
+  [[ -s "$folder/silent.port" ]] || fail "the silent server did not start"
+  silent=http://127.0.0.1:$(cat "$folder/silent.port")
+  export http_proxy=$silent https_proxy=$silent all_proxy=$silent
+  export HTTP_PROXY=$silent HTTPS_PROXY=$silent ALL_PROXY=$silent
+  now_ms() { echo $(($(date +%s%N) / 1000000)); }
+  running() { # the launcher has not ended (a process that has ended but is not waited for is Z)
+    local state=""
+    read -r _ _ state _ 2>/dev/null <"/proc/$pid/stat" || return 1
+    [[ "$state" != Z ]]
+  }
+  # Waits until the check's request has reached the silent server; false when none comes.
+  stalled() {
+    for _ in $(seq 1 150); do
+      [[ -s "$folder/silent.accepted" ]] && return 0
+      sleep 0.1
+    done
+    return 1
+  }
+  close_launcher() { # bounds in ms: window gone, program ended
+    local ids gone="" ended="" t0 t
+    ids=$(xdotool search --name "^$title\$" 2>/dev/null || true)
+    [[ -n "$ids" ]] || fail "no window to close"
+    t0=$(now_ms)
+    python3 "$here/close_window.py" $ids
+    for _ in $(seq 1 400); do
+      t=$(($(now_ms) - t0))
+      if [[ -z "$gone" ]] && ! xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; then
+        gone=$t
+      fi
+      running || { ended=$t; break; }
+      sleep 0.05
+    done
+    [[ -n "$ended" ]] || { stop; fail "the launcher still ran 20 s after its window was closed"; }
+    wait "$pid" 2>/dev/null || true
+    ((gone <= $1)) || fail "the window stayed ${gone} ms after a close (at most $1 ms)"
+    ((ended <= $2)) || fail "the launcher ended ${ended} ms after a close (at most $2 ms)"
+    echo "program check ($platform): closed, window gone after ${gone} ms, ended after ${ended} ms"
+  }
+  unanswered="play at start: the update check has not answered in 5 s, no update known"
+  plain_log() { cut -c10- "$log" | tr -d '\r'; }
+
+  rm -f "$log" "$folder/silent.accepted"
+  started=$(now_ms)
+  start --play
+  wait_for_window
+  if stalled; then
+    wait_for_log "play at start: the launcher stays"
+    decided=$(($(now_ms) - started))
+    grep -qxF "$unanswered" <(plain_log) || fail "asked to play, the log reads: $(plain_log)"
+    ((decided <= 12000)) || fail "play at start decided ${decided} ms after the start"
+    sleep 1  # a few frames after the decision
+    import -window root "$shots/$platform-stalled.png"
+    close_launcher 4000 8000
+
+    rm -f "$log" "$folder/silent.accepted"
+    start
+    wait_for_window
+    stalled || fail "the update check's request never reached the silent server"
+    close_launcher 4000 8000
+  elif [[ "$platform" == linux ]]; then
+    fail "the update check's request never reached the silent server"
+  else
+    # The program's WinHTTP session asks for the system's automatic proxy, which Wine's WinHTTP
+    # does not take from these variables: its request goes nowhere in the namespace without a
+    # network and the check ends at once, so only the close is timed here.
+    echo "program check ($platform): skipped the silent network: WinHTTP's automatic proxy" \
+      "under Wine does not read the proxy variables"
+    close_launcher 4000 8000
   fi
   echo "program check ($platform): passed, screenshot $shot"
   exit 0

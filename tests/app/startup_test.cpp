@@ -1,6 +1,9 @@
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/self_update.h"
@@ -141,6 +144,50 @@ TEST_F(StartupTest, PlayAtStartIsAskedByArgumentOrSavedChoiceAndShiftKeepsTheLau
       if (line.starts_with("play at start")) lines.push_back(line);
     }
     EXPECT_EQ(lines, c.want_lines);
+  }
+}
+
+TEST(StopLauncher, WaitsAShortWhileForTheJobAndNoLongerForOneThatDoesNotStop) {
+  struct Case {
+    std::string name;
+    bool job_sees_the_stop;
+  };
+  const std::vector<Case> cases = {{"a job that stops", true}, {"a job that waits on", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    App app;
+    app.builder = std::make_unique<Builder>(app.game, scratch / "Halvorn", app.http.get(),
+                                            app.platform.get());
+    Gate release;  // holds the job that does not see the stop until the test lets it go
+    std::atomic<bool> started{false};
+    app.StartJob(
+        [&](std::string&) {
+          started = true;
+          if (!c.job_sees_the_stop) release.Wait();
+          while (c.job_sees_the_stop && !app.builder->cancel) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          return true;
+        },
+        "");
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    bool left = false;
+    const auto before = std::chrono::steady_clock::now();
+    const bool ended = StopLauncher(
+        app, [&] { left = true; }, std::chrono::milliseconds(500));
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_TRUE(left);
+    EXPECT_TRUE(app.builder->cancel);
+    EXPECT_EQ(ended, c.job_sees_the_stop);
+    EXPECT_EQ(app.worker.joinable(), !c.job_sees_the_stop);
+    if (!c.job_sees_the_stop) {
+      EXPECT_GE(took, std::chrono::milliseconds(500));
+    }
+    EXPECT_LT(took, std::chrono::seconds(5));
+    release.Open();
+    if (app.worker.joinable()) app.worker.join();
   }
 }
 
