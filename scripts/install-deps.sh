@@ -20,7 +20,7 @@ packages=(
   # fetching and unpacking Debian source packages for the Windows dependencies
   dpkg-dev xz-utils ca-certificates
   # tools the tests drive
-  msitools wixl gcab zip unzip ffmpeg
+  msitools wixl gcab zip unzip ffmpeg python3
   # the sanitizer build and the fuzz targets (the runtimes are only recommended by clang;
   # llvm gives llvm-symbolizer, which puts names and lines in the sanitizers' reports)
   clang libclang-rt-14-dev llvm
