@@ -31,8 +31,8 @@ struct PlayAtStartWindow {
 };
 
 // One frame's turn while App::play_pending is set; it waits for the start-up check until
-// App::play_decide_by. True when the game was started and has ended
-// with every process it started: the launcher is then to close.
+// App::play_decide_by. True when the game was started and has ended with every process it
+// started: the launcher is then to close.
 bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window);
 
 }  // namespace launcher
