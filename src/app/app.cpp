@@ -7,13 +7,14 @@ namespace launcher {
 
 App::App() : http(CreateHttp()), platform(CreatePlatform()) {}
 
-void App::StartJob(Job job, std::string title) {
+void App::StartJob(Job job, std::string title, JobKind kind) {
   if (busy) {
     return;
   }
   if (worker.joinable()) {
     worker.join();
   }
+  job_kind = kind;
   busy = true;
   {
     std::lock_guard<std::mutex> lock(state_mutex);
