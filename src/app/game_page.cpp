@@ -194,8 +194,8 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
   }
   if (!page.in_place || update_ready) {
     FreeSpaceLine(app);
-    // Also while the music import runs: a press then would clear the flags for a job that
-    // the runner drops.
+    // Also while the music import runs: a press then would clear music_job for a job that the
+    // runner drops.
     ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
     const bool update = page.in_place || old_way;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
