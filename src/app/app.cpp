@@ -7,13 +7,14 @@ namespace launcher {
 
 App::App() : http(CreateHttp()), platform(CreatePlatform()) {}
 
-void App::StartJob(Job job, std::string title) {
+void App::StartJob(Job job, std::string title, JobKind kind) {
   if (busy) {
     return;
   }
   if (worker.joinable()) {
     worker.join();
   }
+  job_kind = kind;
   busy = true;
   {
     std::lock_guard<std::mutex> lock(state_mutex);
@@ -29,6 +30,11 @@ void App::StartJob(Job job, std::string title) {
 void App::RunJob(const Job& job, const std::string& title) {
   std::string job_error;
   const bool ok = job(job_error);
+  // Every job may have made or removed build files and tools, failed and stopped ones too. The
+  // folders are walked before the lock is taken: a frame must not wait for a walk.
+  const bool measured = builder != nullptr;
+  const uint64_t new_build_files_size = measured ? builder->BuildFilesSize() : 0;
+  const uint64_t new_tools_size = measured ? builder->ToolsSize() : 0;
   std::lock_guard<std::mutex> lock(state_mutex);
   if (ok) {
     done = title;
@@ -36,10 +42,9 @@ void App::RunJob(const Job& job, const std::string& title) {
     error = job_error == kCancelled ? kStoppedText : job_error;
   }
   status = Status{};
-  // Every job may have made or removed build files and tools, failed and stopped ones too.
-  if (builder) {
-    build_files_size = builder->BuildFilesSize();
-    tools_size = builder->ToolsSize();
+  if (measured) {
+    build_files_size = new_build_files_size;
+    tools_size = new_tools_size;
   }
   busy = false;
 }

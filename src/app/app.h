@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "app/game_process.h"
 #include "builder/builder.h"
 #include "catalogue/game_copy.h"
 #include "catalogue/game_description.h"
@@ -37,6 +38,11 @@ inline constexpr const char* kStoppedText =
     "Stopped. Press the button again to carry on where it left off.";
 // The log keeps at most this many lines for the Log page.
 inline constexpr size_t kLogLineLimit = 2000;
+
+// What a job does, as far as the pages care: the start-up check leaves the play folder alone,
+// so the game may be played while it runs; a game job installs, builds or updates the game,
+// and the Game page follows its steps.
+enum class JobKind { kOther, kStartupCheck, kGame };
 
 struct App {
   App();
@@ -72,13 +78,16 @@ struct App {
   std::string music_summary;
   bool play_at_start = false;           // the saved choice, as the Game page shows it
   std::atomic<bool> play_pending{false};  // start the game once the start-up check has ended
+  JobKind job_kind = JobKind::kOther;     // main thread only: the kind of the last job started
+  std::unique_ptr<GameProcess> played_game;  // main thread only: the last game Play started
+  std::string pick_error;  // main thread only: why the last pick was refused, "" when accepted
   // Main thread only. Play at start decides by then whether the start-up check has answered or
   // not; set at start-up.
   std::chrono::steady_clock::time_point play_decide_by{};
 
-  // Main thread only. Starts `job` on the worker thread; does nothing while a job runs. On
-  // success the job's `title` becomes the done text ("" shows nothing).
-  void StartJob(Job job, std::string title);
+  // Main thread only. Starts `job` of `kind` on the worker thread; does nothing while a job
+  // runs. On success the job's `title` becomes the done text ("" shows nothing).
+  void StartJob(Job job, std::string title, JobKind kind = JobKind::kOther);
   // The worker thread's body for one job.
   void RunJob(const Job& job, const std::string& title);
 };

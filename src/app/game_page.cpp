@@ -2,9 +2,11 @@
 // package mode) or the build block, "Play" and the play-at-start choice.
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "app/game_process.h"
 #include "app/pages.h"
 #include "app/shell.h"
 #include "app/theme.h"
@@ -25,7 +27,7 @@ enum StepState { kToDo = 0, kCurrent = 1, kDone = 2 };
 // What the page reads once per frame.
 struct PageState {
   bool busy = false;
-  bool working = false;  // a job of the Game or Manage page runs
+  bool working = false;  // a job that installs, builds or updates the game runs
   bool in_place = false;
 };
 
@@ -66,14 +68,7 @@ void LauncherBanner(App& app, ImFont* bold, bool busy) {
 
 void ChooseCopy(App& app, void* window, bool folder_mode) {
   const std::filesystem::path chosen = PickPath(window, folder_mode, nullptr);
-  if (chosen.empty()) return;
-  app.game_copy = IdentifyGameCopy(app.game, chosen);
-  if (!app.game_copy.ok) return;
-  std::string error;
-  if (!app.builder->ChooseGame(app.game_copy, error)) {
-    app.game_copy.ok = false;
-    app.game_copy.message = error;
-  }
+  if (!chosen.empty()) ChooseGameCopy(app, chosen);
 }
 
 void YourGame(App& app, void* window, ImFont* bold, bool busy) {
@@ -85,8 +80,11 @@ void YourGame(App& app, void* window, ImFont* bold, bool busy) {
     WrappedText(
         "Choose your copy of the game: a disc image (.iso) of your own disc, or a folder with "
         "the disc's files. Nothing is copied off the internet: the game comes from your disc.");
-    if (!app.game_copy.message.empty()) WrappedText(app.game_copy.message, colour::kRed);
   }
+  // The last pick's refusal, else why the copy there is not accepted.
+  const std::string& refusal =
+      app.pick_error.empty() && !app.game_copy.ok ? app.game_copy.message : app.pick_error;
+  if (!refusal.empty()) WrappedText(refusal, colour::kRed);
   ImGui::BeginDisabled(busy);
   if (Button("Choose a disc image...")) ChooseCopy(app, window, false);
   ImGui::SameLine();
@@ -196,14 +194,13 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
   }
   if (!page.in_place || update_ready) {
     FreeSpaceLine(app);
-    // Also while the music import runs: a press then would clear the flags for a job that
-    // the runner drops.
+    // Also while the music import runs: a press then would clear music_job for a job that the
+    // runner drops.
     ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
     const bool update = page.in_place || old_way;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
-      app.game_update_ready = false;
       app.music_job = false;
-      StartPageJob(app, "InstallJob", InstallJob(app), kInstallTitle);
+      StartPageJob(app, "InstallJob", InstallJob(app), kInstallTitle, JobKind::kGame);
     }
     ImGui::EndDisabled();
   }
@@ -221,7 +218,7 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
                   const std::string& done) {
   const float f = ImGui::GetFontSize();
   SectionHeading("Build", bold);
-  if (page.busy) {
+  if (page.working) {
     WrappedText(
         "Working: see the bar below. It carries on from there next time if you stop it.",
         colour::kMuted);
@@ -231,7 +228,7 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
   if (page.in_place) {
     if (!app.game_update_ready) {
       Text("Built and ready.", colour::kGreen);
-      ImGui::BeginDisabled(!app.game_copy.ok);
+      ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
       pressed = Button("Rebuild", 10 * f);
       ImGui::EndDisabled();
     } else {
@@ -241,7 +238,7 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
                             BuiltVersionOrEarlier(app) + ")."
                       : std::string("A new version is available."),
                   colour::kGold);
-      ImGui::BeginDisabled(!app.game_copy.ok);
+      ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
       pressed = MainButton("Update", 10 * f);
       ImGui::EndDisabled();
     }
@@ -259,7 +256,7 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
     std::string too_long;
     const bool path_too_long = app.builder->PathTooLong(too_long);
     if (path_too_long) WrappedText(too_long, colour::kRed);
-    ImGui::BeginDisabled(path_too_long || !app.game_copy.ok || !app.agreed);
+    ImGui::BeginDisabled(page.busy || path_too_long || !app.game_copy.ok || !app.agreed);
     if (MainButton("Build", 10 * f)) {
       WriteAgreed(app);
       pressed = true;
@@ -267,25 +264,40 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
     ImGui::EndDisabled();
   }
   if (pressed) {
-    app.game_update_ready = false;
     app.music_job = false;
-    StartPageJob(app, "BuildJob", BuildJob(app), kBuildTitle);
+    StartPageJob(app, "BuildJob", BuildJob(app), kBuildTitle, JobKind::kGame);
   }
   if (!app.music_job) ErrorLine(app, error, done, "Open launcher.log");
+}
+
+// Starts the game beside the launcher and keeps it to be followed. A game started by hand
+// leaves nothing for play-at-start to start.
+void Play(App& app) {
+  auto game = std::make_unique<GameProcess>(GameProcess::Follow::kBeside);
+  uint32_t code = 0;
+  if (!game->Start(app.builder->GameExe(), app.builder->PlayFolder(), code)) {
+    const std::string error = LastErrorText("Could not start the game");
+    std::lock_guard<std::mutex> lock(app.state_mutex);
+    app.error = error;
+    return;
+  }
+  app.played_game = std::move(game);
+  app.play_pending = false;
 }
 
 void PlaySection(App& app, ImFont* bold, const PageState& page) {
   SectionHeading("Play", bold);
   const bool playable = page.in_place || app.builder->BuiltOldWay();
-  ImGui::BeginDisabled(page.busy || !playable || !app.game_copy.ok);
-  if (MainButton("Play", 10 * ImGui::GetFontSize(), bold)) {
-    std::string error;
-    if (!app.builder->StartGame(error)) {
-      std::lock_guard<std::mutex> lock(app.state_mutex);
-      app.error = error;
-    }
-  }
+  // The start-up check changes nothing the game uses; any other job may.
+  const bool job_in_the_way = app.busy && app.job_kind != JobKind::kStartupCheck;
+  const bool running = app.played_game && app.played_game->Running();
+  ImGui::BeginDisabled(job_in_the_way || running || !playable || !app.game_copy.ok);
+  if (MainButton("Play", 10 * ImGui::GetFontSize(), bold)) Play(app);
   ImGui::EndDisabled();
+  if (running) {
+    ImGui::SameLine();
+    Text("The game is running.", colour::kMuted);
+  }
 
   if (app.play_pending) {
     Text("The game starts once the check for a new version is done.", colour::kGold);
@@ -308,11 +320,27 @@ void PlaySection(App& app, ImFont* bold, const PageState& page) {
 
 }  // namespace
 
+void ChooseGameCopy(App& app, const std::filesystem::path& chosen) {
+  GameCopy copy = IdentifyGameCopy(app.game, chosen);
+  if (!copy.ok) {
+    app.pick_error = copy.message;  // nothing has changed: the copy there stays
+    return;
+  }
+  app.pick_error.clear();
+  std::string error;
+  if (!app.builder->ChooseGame(copy, error)) {
+    // The game's files may be gone by now: no copy is in place until one is chosen again.
+    copy.ok = false;
+    copy.message = error;
+  }
+  app.game_copy = copy;
+}
+
 void GamePage(App& app, void* window, ImFont* bold, const Status& status,
               const std::string& error, const std::string& done) {
   PageState page;
   page.busy = app.busy;
-  page.working = page.busy && !app.music_job;
+  page.working = page.busy && app.job_kind == JobKind::kGame;
   page.in_place = app.builder->IsGameInPlace();
 
   LauncherBanner(app, bold, page.busy);

@@ -29,7 +29,8 @@ struct GameProcess::Impl {
   }
 };
 
-GameProcess::GameProcess() : impl_(std::make_unique<Impl>()) {}
+// A job counts the game's processes however the launcher follows it.
+GameProcess::GameProcess(Follow) : impl_(std::make_unique<Impl>()) {}
 GameProcess::~GameProcess() = default;
 
 bool GameProcess::Start(const std::filesystem::path& exe, const std::filesystem::path& cwd,
@@ -47,6 +48,7 @@ bool GameProcess::Start(const std::filesystem::path& exe, const std::filesystem:
       CloseHandle(impl_->job);
       impl_->job = nullptr;
     }
+    SetLastError(error_code);
     return false;
   }
   if (impl_->job != nullptr && !in_job) {
@@ -56,6 +58,12 @@ bool GameProcess::Start(const std::filesystem::path& exe, const std::filesystem:
   CloseHandle(info.hThread);
   impl_->process = info.hProcess;
   return true;
+}
+
+bool GameProcess::Running() {
+  if (impl_->process == nullptr) return false;
+  if (WaitForSingleObject(impl_->process, 0) != WAIT_OBJECT_0) return true;
+  return impl_->job != nullptr && impl_->JobHasProcesses();
 }
 
 uint32_t GameProcess::Wait(const std::function<void()>& pump) {

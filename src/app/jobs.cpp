@@ -78,12 +78,24 @@ Job StartupCheckJob(App& app, std::chrono::seconds limit) {
   };
 }
 
+namespace {
+
+// Makes the game's latest version ready. The offer of an update stands until that succeeds, so
+// that a stopped or failed update keeps its button.
+bool MakeGameCurrent(App& app, std::string& error) {
+  if (!app.builder->BuildAll(error)) return false;
+  app.game_update_ready = false;
+  return true;
+}
+
+}  // namespace
+
 Job InstallJob(App& app) {
-  return [&app](std::string& error) { return app.builder->BuildAll(error); };
+  return [&app](std::string& error) { return MakeGameCurrent(app, error); };
 }
 
 Job BuildJob(App& app) {
-  return [&app](std::string& error) { return app.builder->BuildAll(error); };
+  return [&app](std::string& error) { return MakeGameCurrent(app, error); };
 }
 
 Job UpdateLauncherJob(App& app, Release release) {

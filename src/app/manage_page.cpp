@@ -82,7 +82,7 @@ void SpaceAndRepairs(App& app, ImFont* bold, bool busy, bool in_place) {
   ImGui::BeginDisabled(busy || !in_place || !app.game_copy.ok);
   if (Button("Build the game again")) {
     app.music_job = false;
-    StartPageJob(app, "RebuildJob", RebuildJob(app), kRebuildTitle);
+    StartPageJob(app, "RebuildJob", RebuildJob(app), kRebuildTitle, JobKind::kGame);
   }
   ImGui::EndDisabled();
   WrappedText("If the game will not start. Takes a minute or two, and keeps your saves.",

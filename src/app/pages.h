@@ -31,6 +31,11 @@ void MusicPage(App& app, void* window, ImFont* bold, const std::string& error,
                const std::string& done);
 void LogPage(App& app);
 
+// Takes the path the player picked on the Game page: identifies it and, once it is accepted and
+// made the game's files, makes it App::game_copy. A refused pick shows why under "Your game"
+// and keeps the copy that was there, which launcher.json still names.
+void ChooseGameCopy(App& app, const std::filesystem::path& chosen);
+
 // Starts the music import on `folder` and marks it as the page's last job.
 void StartMusicImport(App& app, const std::filesystem::path& folder);
 

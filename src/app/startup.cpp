@@ -50,7 +50,7 @@ bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string
 
   app.build_files_size = app.builder->BuildFilesSize();
   app.tools_size = app.builder->ToolsSize();
-  app.StartJob(StartupCheckJob(app), "");
+  app.StartJob(StartupCheckJob(app), "", JobKind::kStartupCheck);
   return true;
 }
 

@@ -170,12 +170,12 @@ void InfoRow(const std::string& label, const std::string& value) {
   WrappedText(value, colour::kText);
 }
 
-void StartPageJob(App& app, const char* name, Job job, std::string title) {
+void StartPageJob(App& app, const char* name, Job job, std::string title, JobKind kind) {
   if (g_probe) {
     g_probe->jobs.push_back({name, title});
     if (!g_probe->run_jobs) return;
   }
-  app.StartJob(std::move(job), std::move(title));
+  app.StartJob(std::move(job), std::move(title), kind);
 }
 
 }  // namespace launcher

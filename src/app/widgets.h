@@ -42,6 +42,7 @@ void ErrorLine(App& app, const std::string& error, const std::string& done, cons
 void InfoRow(const std::string& label, const std::string& value);
 
 // Starts a page's job through App::StartJob; `name` names it for the interface tests.
-void StartPageJob(App& app, const char* name, Job job, std::string title);
+void StartPageJob(App& app, const char* name, Job job, std::string title,
+                  JobKind kind = JobKind::kOther);
 
 }  // namespace launcher

@@ -1,10 +1,17 @@
 // The Game page drawn from App states: what it shows, what it enables, and the jobs its buttons
 // start.
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/pages.h"
 #include "page_fixture.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
 
 namespace launcher::test {
 namespace {
@@ -17,6 +24,7 @@ struct State {
   bool update_ready = false;
   bool busy = false;       // a job runs
   bool music_job = false;  // ...and it is the music import
+  JobKind job = JobKind::kOther;  // ...of this kind
   int step = 0;            // the package install's step
   std::string built = "";  // the version launcher.json records as built
   std::string version = "v1.0";  // the launcher's own
@@ -47,6 +55,7 @@ class GamePageTest : public PageTest {
     app().game_update_ready = s.update_ready;
     app().busy = s.busy;
     app().music_job = s.music_job;
+    app().job_kind = s.job;
     app().builder->package_step = s.step;
   }
 
@@ -80,7 +89,10 @@ TEST_F(GamePageTest, PackageModeStates) {
         {"Get the game ready", "Play"}}},
       {"copy chosen",
        {.copy = true},
-       {{"Getting the game ready", "PAL 1.0"}, {"not chosen yet"}, {"Get the game ready"}, {"Play"}}},
+       {{"Getting the game ready", "PAL 1.0"},
+        {"not chosen yet"},
+        {"Get the game ready"},
+        {"Play"}}},
       {"ready to play",
        {.copy = true, .in_place = true, .built = "v1.0"},
        {{"Ready to play"},
@@ -101,9 +113,12 @@ TEST_F(GamePageTest, PackageModeStates) {
        {{"A new version is available."}, {}, {"Update"}, {}}},
       {"built the old way",
        {.copy = true, .old_way = true},
-       {{"A faster way to play"}, {"Getting the game ready", "Ready to play"}, {"Update", "Play"}, {}}},
+       {{"A faster way to play"},
+        {"Getting the game ready", "Ready to play"},
+        {"Update", "Play"},
+        {}}},
       {"working",
-       {.copy = true, .busy = true, .step = 2},
+       {.copy = true, .busy = true, .job = JobKind::kGame, .step = 2},
        {{"You can stop at any time: it carries on from there next time. Your saves and music are "
          "not touched."},
         {"Get the game ready"},
@@ -111,7 +126,37 @@ TEST_F(GamePageTest, PackageModeStates) {
         {"Choose a disc image...", "Choose a folder...", "Play"}}},
       {"music import running",
        {.copy = true, .busy = true, .music_job = true},
-       {{"Free on this drive: *"}, {"You can stop at any time:*"}, {}, {"Get the game ready", "Play"}}},
+       {{"Free on this drive: *"},
+        {"You can stop at any time:*"},
+        {},
+        {"Get the game ready", "Play"}}},
+      // The check changes nothing the game uses: it may be played meanwhile.
+      {"in place while the start-up check runs",
+       {.copy = true,
+        .in_place = true,
+        .busy = true,
+        .job = JobKind::kStartupCheck,
+        .built = "v1.0"},
+       {{"Ready to play"},
+        {"You can stop at any time:*", "Getting the game ready"},
+        {"Play"},
+        {"Choose a disc image...", "Choose a folder..."}}},
+      {"in place while the launcher updates itself",
+       {.copy = true, .in_place = true, .busy = true, .built = "v1.0"},
+       {{"Ready to play"}, {"You can stop at any time:*"}, {}, {"Play"}}},
+      {"update ready while the start-up check runs",
+       {.copy = true,
+        .in_place = true,
+        .update_ready = true,
+        .busy = true,
+        .job = JobKind::kStartupCheck},
+       {{"Version v1.0 is ready to install*"},
+        {"You can stop at any time:*"},
+        {"Play"},
+        {"Update"}}},
+      {"built the old way while the start-up check runs",
+       {.copy = true, .old_way = true, .busy = true, .job = JobKind::kStartupCheck},
+       {{"A faster way to play"}, {"You can stop at any time:*"}, {"Play"}, {"Update"}}},
   };
   CheckAll(true, cases);
 }
@@ -124,12 +169,29 @@ TEST_F(GamePageTest, StepRowsShowDoneCurrentAndToDo) {
   };
   const StepCase cases[] = {
       {"not started", {.copy = true}, colour::kMuted, colour::kMuted, colour::kMuted},
-      {"unpacking", {.copy = true, .busy = true, .step = 2}, colour::kText, colour::kWhite,
+      {"unpacking",
+       {.copy = true, .busy = true, .job = JobKind::kGame, .step = 2},
+       colour::kText,
+       colour::kWhite,
        colour::kMuted},
       {"in place", {.copy = true, .in_place = true}, colour::kText, colour::kText, colour::kText},
+      // Another job leaves an installed game's steps done, whatever step the last install left.
+      {"in place, start-up check",
+       {.copy = true, .in_place = true, .busy = true, .job = JobKind::kStartupCheck, .step = 2},
+       colour::kText,
+       colour::kText,
+       colour::kText},
+      {"in place, self-update",
+       {.copy = true, .in_place = true, .busy = true, .step = 2},
+       colour::kText,
+       colour::kText,
+       colour::kText},
       // An update restarts the road: the rows show the step the last install left.
-      {"update ready", {.copy = true, .in_place = true, .update_ready = true}, colour::kMuted,
-       colour::kMuted, colour::kMuted},
+      {"update ready",
+       {.copy = true, .in_place = true, .update_ready = true},
+       colour::kMuted,
+       colour::kMuted,
+       colour::kMuted},
   };
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -142,10 +204,13 @@ TEST_F(GamePageTest, StepRowsShowDoneCurrentAndToDo) {
     EXPECT_EQ(ColourOf("Download the program"), c.download);
     EXPECT_EQ(ColourOf("Unpack it"), c.unpack);
     EXPECT_EQ(ColourOf("Build the game for this PC"), c.build);
-    // Only the current row carries the status detail, in gold.
-    EXPECT_EQ(Shows("40 MB of 90 MB"), c.unpack == colour::kWhite);
-    if (c.unpack == colour::kWhite) {
-      EXPECT_EQ(ColourOf("40 MB of 90 MB"), colour::kGold);
+    // Only the current row carries the status detail, in gold (the footer's bar shows it too
+    // while a job runs; the page comes first).
+    const DrawnItem* detail = Find("40 MB of 90 MB");
+    const bool in_a_row = detail && detail->kind == DrawnItem::Kind::kText;
+    EXPECT_EQ(in_a_row, c.unpack == colour::kWhite);
+    if (in_a_row) {
+      EXPECT_EQ(detail->colour, colour::kGold);
     }
   }
 }
@@ -153,21 +218,35 @@ TEST_F(GamePageTest, StepRowsShowDoneCurrentAndToDo) {
 TEST_F(GamePageTest, BuildModeStates) {
   const std::string consent = "I accept the license terms for Microsoft's C++ libraries and Windows SDK";
   const Case cases[] = {
-      {"nothing chosen", {}, {{"Free on this drive: *", consent}, {"Rebuild"}, {consent}, {"Build", "Play"}}},
+      {"nothing chosen",
+       {},
+       {{"Free on this drive: *", consent}, {"Rebuild"}, {consent}, {"Build", "Play"}}},
       {"chosen, terms not accepted", {.copy = true}, {{}, {}, {}, {"Build"}}},
-      {"ready", {.copy = true, .in_place = true},
+      {"ready",
+       {.copy = true, .in_place = true},
        {{"Built and ready."}, {"Free on this drive: *", consent}, {"Rebuild", "Play"}, {}}},
       {"ready, no copy", {.in_place = true}, {{}, {}, {}, {"Rebuild", "Play"}}},
-      {"update ready", {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"},
-       {{"Version v1.0 of the game is ready to build (yours: v0.9)."}, {"Built and ready.", "Rebuild"}, {"Update"}, {}}},
+      {"update ready",
+       {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"},
+       {{"Version v1.0 of the game is ready to build (yours: v0.9)."},
+        {"Built and ready.", "Rebuild"},
+        {"Update"},
+        {}}},
       {"update ready, dev launcher",
        {.copy = true, .in_place = true, .update_ready = true, .version = "dev"},
        {{"A new version is available."}, {}, {"Update"}, {}}},
-      {"busy", {.copy = true, .busy = true},
+      {"busy",
+       {.copy = true, .busy = true, .job = JobKind::kGame},
        {{"Working: see the bar below. It carries on from there next time if you stop it."},
         {"Free on this drive: *", consent},
         {},
         {"Play"}}},
+      {"ready while the start-up check runs",
+       {.copy = true, .in_place = true, .busy = true, .job = JobKind::kStartupCheck},
+       {{"Built and ready."}, {"Working: *"}, {"Play"}, {"Rebuild"}}},
+      {"ready while the launcher updates itself",
+       {.copy = true, .in_place = true, .busy = true},
+       {{"Built and ready."}, {"Working: *"}, {}, {"Rebuild", "Play"}}},
   };
   CheckAll(false, cases);
 }
@@ -215,7 +294,7 @@ TEST_F(GamePageTest, ButtonsStartTheirJobs) {
     jobs().clear();
     Click(c.button);
     EXPECT_EQ(jobs(), std::vector<StartedJob>{c.job});
-    EXPECT_FALSE(app().game_update_ready);
+    EXPECT_EQ(app().game_update_ready, c.state.update_ready) << "the offer stands until it is done";
     EXPECT_FALSE(app().music_job) << "the outcome shows on this page";
     EXPECT_FALSE(std::filesystem::exists(app().root / "agreed.txt"));
   }
@@ -306,6 +385,101 @@ TEST_F(GamePageTest, AFailedPlayShowsItsError) {
   ASSERT_FALSE(error.empty()) << "the test's game is no program, so it cannot start";
   Draw(2);
   EXPECT_EQ(ColourOf(error), colour::kRed);
+}
+
+TEST_F(GamePageTest, AnUpdateThatDidNotFinishKeepsItsButton) {
+  for (const bool package_mode : {true, false}) {
+    SCOPED_TRACE(package_mode ? "package" : "build");
+    Apply(package_mode, {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"});
+    jobs().clear();
+    Click("Update");
+    ASSERT_EQ(jobs().size(), 1u);
+    jobs().clear();
+    for (const std::string& outcome :
+         {std::string(kStoppedText),
+          std::string("Could not download Halvorn-windows.zip: no answer")}) {
+      SCOPED_TRACE(outcome);
+      {
+        std::lock_guard<std::mutex> lock(app().state_mutex);
+        app().error = outcome;
+      }
+      Draw(2);
+      EXPECT_EQ(ColourOf(outcome), colour::kRed);
+      EXPECT_TRUE(Enabled("Update"));
+      EXPECT_TRUE(Shows("Version v1.0 *"));
+    }
+    Click("Update");
+    EXPECT_EQ(jobs().size(), 1u) << "pressed again, it carries on";
+  }
+}
+
+// A pick that is refused leaves a working install as it was; with no copy there it is the
+// page's only word on the copy.
+TEST_F(GamePageTest, ARefusedPickKeepsTheSavedCopy) {
+  Apply(true, {.copy = true, .in_place = true});
+  const std::filesystem::path saved = app().game_copy.path;
+  const std::string settings = "{\"built\": \"v1.0\", \"game\": \"" + PathToUtf8(saved) + "\"}";
+  WriteFile(app().root / "launcher.json", settings);
+  const std::filesystem::path wrong = app().root / "wrong.iso";
+  WriteFile(wrong, std::string(64 * 1024, 'w'));
+
+  ChooseGameCopy(app(), wrong);
+  Draw(2);
+  ASSERT_FALSE(app().pick_error.empty());
+  EXPECT_EQ(ColourOf(app().pick_error), colour::kRed);
+  EXPECT_TRUE(app().game_copy.ok);
+  EXPECT_EQ(app().game_copy.path, saved);
+  EXPECT_TRUE(Shows("PAL 1.0"));
+  EXPECT_TRUE(Shows(PathToUtf8(saved)));
+  EXPECT_TRUE(Enabled("Play"));
+  EXPECT_EQ(ReadFile(app().root / "launcher.json"), settings);
+
+  Apply(true, {});
+  ChooseGameCopy(app(), wrong);
+  Draw(2);
+  EXPECT_FALSE(app().game_copy.ok);
+  EXPECT_EQ(ColourOf(app().pick_error), colour::kRed);
+  EXPECT_FALSE(Enabled("Get the game ready"));
+}
+
+// The game that Play starts counts as running until it and every process it started have
+// ended; meanwhile Play starts nothing.
+TEST_F(GamePageTest, PlayStartsOneGameAtATime) {
+  Apply(true, {.copy = true, .in_place = true, .built = "v1.0"});
+  const std::filesystem::path play = app().builder->PlayFolder();
+  std::filesystem::copy_file(TestProgram("played_game"), app().builder->GameExe(),
+                             std::filesystem::copy_options::overwrite_existing);
+  WriteFile(play / "second-process", "");  // the game hands over to a second process and exits
+  const auto played = [&] { return WithoutCr(ReadFile(play / "played.txt")); };
+  // Waits, drawing, until `done` holds; the bound is only there for a game that never ends.
+  const auto wait_for = [&](const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
+      Draw();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+  };
+  app().play_pending = true;
+
+  Click("Play");
+  EXPECT_FALSE(app().play_pending) << "play-at-start has nothing left to start";
+  ASSERT_TRUE(wait_for([&] { return played().find("first exiting") != std::string::npos; }))
+      << played();
+  Click("Play");
+  Draw(2);
+  EXPECT_FALSE(Enabled("Play"));
+  EXPECT_TRUE(Shows("The game is running."));
+
+  WriteFile(play / "release-second", "");
+  EXPECT_TRUE(wait_for([&] {
+    Draw();
+    return Enabled("Play");
+  })) << played();
+  EXPECT_FALSE(Shows("The game is running."));
+  const std::string lines = played();
+  EXPECT_TRUE(lines.ends_with("second ended\n")) << lines;
+  EXPECT_EQ(lines.find("first started"), lines.rfind("first started")) << lines;
 }
 
 }  // namespace

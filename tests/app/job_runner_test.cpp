@@ -108,6 +108,21 @@ TEST_F(JobRunnerTest, SizesAreRefreshedAfterEveryJobFailedAndStoppedOnesToo) {
   }
 }
 
+TEST_F(JobRunnerTest, StartRecordsTheJobsKindAndAFailedUpdateKeepsTheOffer) {
+  app.game.package = "Halvorn-windows.zip";
+  MakeBuilder();
+  app.game_update_ready = true;
+  app.StartJob(InstallJob(app), kInstallTitle, JobKind::kGame);
+  EXPECT_EQ(app.job_kind, JobKind::kGame);
+  WaitForJob();
+  EXPECT_EQ(app.error, "Choose the game first.");
+  EXPECT_TRUE(app.game_update_ready) << "no update was made: it is still to be offered";
+
+  app.StartJob([](std::string&) { return true; }, "");
+  EXPECT_EQ(app.job_kind, JobKind::kOther);
+  WaitForJob();
+}
+
 TEST_F(JobRunnerTest, LogKeepsTheLatest2000Lines) {
   MakeBuilder();
   for (int i = 1; i <= 2001; ++i) app.builder->Log("line " + std::to_string(i));

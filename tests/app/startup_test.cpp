@@ -63,7 +63,9 @@ TEST_F(StartupTest, RootLiesBesideTheProgramAndALeftoverOldProgramGoes) {
   EXPECT_FALSE(fs::exists(OldLauncherPath(self)));
   EXPECT_FALSE(app.play_pending);
   EXPECT_TRUE(PlayLines().empty());
-  // The start-up check ran as the first job and showed nothing.
+  // The start-up check ran as the first job, known as such (Play stays usable while it runs),
+  // and showed nothing.
+  EXPECT_EQ(app.job_kind, JobKind::kStartupCheck);
   EXPECT_FALSE(app.busy);
   EXPECT_EQ(app.error, "");
   EXPECT_EQ(app.done, "");
