@@ -75,9 +75,8 @@ TEST_F(BuildAllStandInTest, AChosenCopyWhosePlayFolderWentIsLinkedAgainBeforeAny
   const auto relinked = std::find_if(log.begin(), log.end(), [](const std::string& line) {
     return line.rfind("the game's copy is no longer in ", 0) == 0;
   });
-  const auto first_stage = std::find_if(log.begin(), log.end(), [](const std::string& line) {
-    return line.rfind("stage ", 0) == 0;
-  });
+  const auto first_stage = std::find_if(
+      log.begin(), log.end(), [](const std::string& line) { return line.rfind("stage ", 0) == 0; });
   EXPECT_LT(relinked, first_stage);
 }
 
