@@ -8,12 +8,12 @@
 #include <utility>
 
 #include "builder/builder.h"
-#include "platform/file_ops.h"
 #include "music/music_manifest.h"
 #include "music/music_scan.h"
 #include "music/song_conversion.h"
 #include "music/soundtrack_db.h"
 #include "platform/file_ops.h"
+#include "platform/platform.h"
 #include "platform/progress.h"
 
 namespace launcher {
@@ -298,10 +298,22 @@ bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::str
     error = "The music folder is not there: " + PathToUtf8(folder);
     return false;
   }
+  // The import empties the soundtrack folder and fills it from the music folder, so the two
+  // must not overlap: that would delete the player's songs (or the game's files) as it goes.
+  const fs::path soundtracks = SoundtrackFolder();
+  if (PathIsWithin(folder, soundtracks)) {
+    error = "Choose a folder of your own music: " + PathToUtf8(folder) +
+            " is part of the game's soundtrack folder.";
+    return false;
+  }
+  if (PathIsWithin(soundtracks, folder)) {
+    error = "Choose a folder of your own music: " + PathToUtf8(folder) +
+            " holds the game's soundtrack folder.";
+    return false;
+  }
   Converters converters{"", "", folder, &cancel};
   if (!FindConverters(converters.ffprobe, converters.ffmpeg, error)) return false;
 
-  const fs::path soundtracks = SoundtrackFolder();
   const fs::path manifest_file = soundtracks / kManifestName;
   std::error_code db_ec;
   std::error_code manifest_ec;
