@@ -4,9 +4,14 @@
 // claims the ".exe" suffix, so that the same road is taken.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder/builder_fixture.h"
@@ -131,6 +136,34 @@ TEST_F(MusicToolchain, ToolchainErrorsStandAsTheyAre) {
   EXPECT_FALSE(Import(summary));
   EXPECT_TRUE(error.starts_with("Could not download missing.zip: ")) << error;
   EXPECT_FALSE(fs::exists(builder->SoundtrackFolder()));
+}
+
+// A manifest of an earlier launcher holds times cut to whole seconds: a song whose stored time
+// is its own time cut so is kept, one whose stored second is another is converted again.
+TEST_F(MusicToolchain, AStoredTimeOfWholeSecondsKeepsASongOfThatSecond) {
+  ServeFfmpegTool();
+  const fs::path kept = music / "a.mp3";
+  const fs::path changed = music / "b.mp3";
+  WriteFile(kept, "duration=1\n");
+  WriteFile(changed, "duration=2\n");
+  for (const fs::path& song : {kept, changed}) {
+    fs::last_write_time(song, fs::last_write_time(song) + std::chrono::milliseconds(500));
+  }
+  std::string summary;
+  ASSERT_TRUE(Import(summary)) << error;
+
+  const fs::path manifest = builder->SoundtrackFolder() / "launcher-music.json";
+  nlohmann::json members = nlohmann::json::parse(ReadFile(manifest));
+  constexpr int64_t kSecond = 10000000;
+  for (const auto& [song, seconds_off] : {std::pair{kept, 0}, std::pair{changed, -1}}) {
+    nlohmann::json& member = members[PathToUtf8(song)];
+    const int64_t time = member["time"].get<int64_t>();
+    member["time"] = time - time % kSecond + seconds_off * kSecond;
+  }
+  WriteFile(manifest, members.dump());
+  ASSERT_TRUE(Import(summary)) << error;
+  EXPECT_TRUE(Logged("music: 2 songs in 1 soundtracks, 1 converted, 1 kept from last time, from " +
+                     PathToUtf8(music)));
 }
 
 // The import empties the soundtrack folder, so a music folder that shares anything with it is
