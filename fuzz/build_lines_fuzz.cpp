@@ -12,7 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   double total = 0;
   if (launcher::ParseBuildStep(line, done, total)) {
     // A step count is always a usable fraction.
-    if (!(total > 0) || !std::isfinite(total) || !std::isfinite(done)) std::abort();
+    if (!(total >= 1) || !(done >= 0) || !std::isfinite(total) || !std::isfinite(done) ||
+        std::signbit(done)) {
+      std::abort();
+    }
   }
   return 0;
 }

@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(copy.is_disc_image, "a .iso file was not taken for a disc image");
   if (!copy.ok) {
     Check(copy.message.rfind("This is not an Xbox disc image of ", 0) == 0 ||
+              copy.message.rfind("This disc image of ", 0) == 0 ||
               copy.message.rfind("This copy's ", 0) == 0,
           "an unexpected message: " + copy.message);
   }

@@ -122,7 +122,7 @@ inline constexpr const char* kRemoveBuildFilesTitle =
     "Build files removed. An update builds everything again.";
 Job RemoveToolsJob(App& app);
 inline constexpr const char* kRemoveToolsTitle = "The old build tools are removed.";
-Job RebuildJob(App& app);  // removes the game's library from the play folder, then builds
+Job RebuildJob(App& app);  // installs the package anew over the game, which stays playable
 inline constexpr const char* kRebuildTitle = "The game is ready. Press Play.";
 
 }  // namespace launcher

@@ -1,7 +1,6 @@
 // The bodies of the jobs the launcher runs on its worker thread.
 #include <atomic>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "app/app.h"
@@ -126,12 +125,10 @@ Job RemoveToolsJob(App& app) {
 }
 
 Job RebuildJob(App& app) {
-  return [&app](std::string& error) {
-    // Without its library the game no longer counts as in place, so the install lays it anew.
-    std::error_code ignored;
-    std::filesystem::remove(app.builder->PlayFolder() / (app.game.exe + ".dll"), ignored);
-    return app.builder->BuildAll(error);
-  };
+  // The package road puts each file of the package over its namesake by a rename, and only once
+  // the whole package is unpacked and its code prepared, so the game in place (its library
+  // included) still plays after a rebuild that is stopped or fails.
+  return [&app](std::string& error) { return app.builder->BuildAll(error); };
 }
 
 }  // namespace launcher

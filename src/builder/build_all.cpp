@@ -21,6 +21,8 @@ bool Builder::BuildAll(std::string& err) {
 
   // An update of a game already in place needs no new Windows SDK install.
   if (!IsGameInPlace() && PathTooLong(err)) return fail();
+  // The game reads its disc from play/assets, which may have gone since the copy was chosen.
+  if (!RelinkGame(err)) return fail();
   if (!RunStage("build tools list", [&] { return LoadToolchain(toolchain, err, true); })) {
     return fail();
   }

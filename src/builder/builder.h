@@ -71,9 +71,10 @@ std::string JoinStrings(char separator, const std::vector<std::filesystem::path>
 std::string MapPackageEntry(const std::string& entry);
 
 // The step counts at the start of a build tool's output line such as "[812/2045] Linking ...":
-// true with `done` and `total` (total above 0) when the line begins with "[", is at least 4
-// characters long, and has a "/" before its first "]"; each number is the longest decimal
-// prefix after the "[" or the "/" (leading white space skipped; 0 when none).
+// true with `done` and `total` when the line begins with "[", is at least 4 characters long,
+// and has a "/" before its first "]"; each number is the longest decimal prefix after the "["
+// or the "/" (leading white space skipped; 0 when none), truncated to a whole number. False
+// when done is negative (or "-0") or the whole total is below 1.
 bool ParseBuildStep(const std::string& line, double& done, double& total);
 
 class Builder {
@@ -289,6 +290,13 @@ class Builder {
                              const std::filesystem::path& keep);
   bool CopyDiscImage(const std::filesystem::path& source, const std::filesystem::path& dest,
                      std::string& error);
+  // ChooseGame without touching the cancel flag: links or copies the copy into play/assets and
+  // records it.
+  bool PlaceGame(const GameCopy& copy, std::string& error);
+  // Makes play/assets the recorded copy again when it no longer is (the play folder was removed,
+  // say), as choosing it does; true when it is, or when no copy is recorded. False with one
+  // sentence when the recorded copy is gone or is not the game any more.
+  bool RelinkGame(std::string& error);
   // play/compiler/work in package mode, else source/out.
   std::filesystem::path BuildFilesFolder() const;
   // A string value of launcher.json; "" when the file, the key or its type is wrong.

@@ -55,6 +55,10 @@ bool Builder::ChooseGame(const GameCopy& copy, std::string& error) {
   // A flag left set by an earlier stopped job must not end this copy: the choice is a new
   // operation the player started.
   cancel.exchange(false);
+  return PlaceGame(copy, error);
+}
+
+bool Builder::PlaceGame(const GameCopy& copy, std::string& error) {
   std::error_code ec;
   fs::create_directories(PlayFolder(), ec);
   const fs::path assets = PlayFolder() / "assets";
@@ -102,6 +106,28 @@ bool Builder::ChooseGame(const GameCopy& copy, std::string& error) {
   Log("game: " + path + (in_place ? " (in place), " : ", ") + copy.release + ", sha1 " +
       copy.sha1);
   return true;
+}
+
+bool Builder::RelinkGame(std::string& error) {
+  const fs::path path = GamePath();
+  if (path.empty()) return true;
+  std::error_code ec;
+  const fs::path assets = PlayFolder() / "assets";
+  const bool in_place = IsDiscImageName(path)
+                            ? fs::is_regular_file(assets / path.filename(), ec)
+                            : fs::is_directory(assets, ec) && fs::equivalent(assets, path, ec);
+  if (in_place) return true;
+  if (!fs::exists(path, ec)) {
+    error = "Your copy of the game is no longer at " + PathToUtf8(path) + ": choose it again.";
+    return false;
+  }
+  Log("the game's copy is no longer in " + PathToUtf8(assets) + ": choosing it again");
+  const GameCopy copy = IdentifyGameCopy(game, path);
+  if (!copy.ok) {
+    error = copy.message;
+    return false;
+  }
+  return PlaceGame(copy, error);
 }
 
 bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::string& error) {

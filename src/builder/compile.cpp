@@ -39,10 +39,15 @@ bool ParseBuildStep(const std::string& line, double& done, double& total) {
   const size_t slash = line.find('/');
   const size_t bracket = line.find(']');
   if (slash == std::string::npos || bracket == std::string::npos || slash > bracket) return false;
-  if (!ReadLeadingNumber(std::string_view(line).substr(slash + 1), total) || !(total > 0)) {
+  if (!ReadLeadingNumber(std::string_view(line).substr(slash + 1), total) ||
+      !ReadLeadingNumber(std::string_view(line).substr(1), done)) {
     return false;
   }
-  return ReadLeadingNumber(std::string_view(line).substr(1), done);
+  // Steps are whole: a part of one is not done yet, and the text and the bar must agree. A
+  // count below zero ("-0" included) or a total under one step is no step count at all.
+  done = std::trunc(done);
+  total = std::trunc(total);
+  return total >= 1 && !std::signbit(done);
 }
 
 bool Builder::Compile(std::string& err) {

@@ -109,6 +109,11 @@ bool Builder::BuildPackage(std::string& err) {
     err = "Choose the game first.";
     return FailPackageBuild(err);
   }
+  // The package is useless without the disc in play/assets, so a lost link is made again first.
+  if (!RelinkGame(err)) {
+    if (cancel) err = kCancelled;
+    return FailPackageBuild(err);
+  }
   PackageRun run{err, FindPackage(), root / "downloads", {}, {}, PlayFolder() / ".next"};
   if (run.name.empty()) {
     err = "No package is known for this copy of the game: choose it again.";

@@ -51,7 +51,8 @@ bool ReadXbeFromDisc(const std::string& name, const GameCopy& copy, std::vector<
   }
   if (!ReadDiscFile(image, name, bytes)) {
     bytes.clear();
-    error = "cannot read " + name + " from the disc image";
+    error = DiscEntryPastEnd(image, *entry) ? std::string(kDiscImageCutShort)
+                                            : "cannot read " + name + " from the disc image";
     return false;
   }
   return true;
@@ -108,8 +109,15 @@ GameCopy IdentifyGameCopy(const GameDescription& game, const std::filesystem::pa
   std::vector<uint8_t> bytes;
   std::string error;
   if (!ReadXbe(game.xbe, copy, bytes, error)) {
-    copy.message =
-        copy.is_disc_image ? "This is not an Xbox disc image of " + game.title + ": " + error : error;
+    if (!copy.is_disc_image) {
+      copy.message = error;
+    } else if (error == kDiscImageCutShort) {
+      // Most often a copy or download that did not finish: the image is the game, only short.
+      copy.message =
+          "This disc image of " + game.title + " is incomplete (" + error + "): copy it again.";
+    } else {
+      copy.message = "This is not an Xbox disc image of " + game.title + ": " + error;
+    }
     return copy;
   }
   Sha1 sha1;

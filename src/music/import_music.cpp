@@ -8,12 +8,12 @@
 #include <utility>
 
 #include "builder/builder.h"
-#include "platform/file_ops.h"
 #include "music/music_manifest.h"
 #include "music/music_scan.h"
 #include "music/song_conversion.h"
 #include "music/soundtrack_db.h"
 #include "platform/file_ops.h"
+#include "platform/platform.h"
 #include "platform/progress.h"
 
 namespace launcher {
@@ -45,6 +45,18 @@ bool IsSongFileName(const std::string& name) {
   return true;
 }
 
+// Whether a song's stored last-write time is its time now. A stored time of whole seconds that
+// is the time now cut to its second was read by an earlier launcher, which saw only whole
+// seconds on Windows: it counts as the same, so that those songs are not all converted again.
+// The next manifest stores the full time, so a song changed within that second is seen next
+// time.
+bool SameSongTime(int64_t stored, int64_t now) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  if (stored == now) return true;
+  return now != kUnknownTime && stored % kTicksPerSecond == 0 &&
+         stored == now - now % kTicksPerSecond;
+}
+
 SongState ExamineSong(const Song& song, const MusicManifest& old_manifest,
                       const fs::path& soundtracks) {
   SongState state;
@@ -57,7 +69,8 @@ SongState ExamineSong(const Song& song, const MusicManifest& old_manifest,
   const auto found = old_manifest.find(state.key);
   if (found == old_manifest.end()) return state;
   const ManifestEntry& entry = found->second;
-  if (entry.size != state.size || entry.time != state.time || !IsSongFileName(entry.file)) {
+  if (entry.size != state.size || !SameSongTime(entry.time, state.time) ||
+      !IsSongFileName(entry.file)) {
     return state;
   }
   if (fs::exists(soundtracks / PathFromUtf8(entry.file), ec)) state.keep = &entry;
@@ -298,10 +311,22 @@ bool Builder::ImportMusic(const fs::path& folder, std::string& summary, std::str
     error = "The music folder is not there: " + PathToUtf8(folder);
     return false;
   }
+  // The import empties the soundtrack folder and fills it from the music folder, so the two
+  // must not overlap: that would delete the player's songs (or the game's files) as it goes.
+  const fs::path soundtracks = SoundtrackFolder();
+  if (PathIsWithin(folder, soundtracks)) {
+    error = "Choose a folder of your own music: " + PathToUtf8(folder) +
+            " is part of the game's soundtrack folder.";
+    return false;
+  }
+  if (PathIsWithin(soundtracks, folder)) {
+    error = "Choose a folder of your own music: " + PathToUtf8(folder) +
+            " holds the game's soundtrack folder.";
+    return false;
+  }
   Converters converters{"", "", folder, &cancel};
   if (!FindConverters(converters.ffprobe, converters.ffmpeg, error)) return false;
 
-  const fs::path soundtracks = SoundtrackFolder();
   const fs::path manifest_file = soundtracks / kManifestName;
   std::error_code db_ec;
   std::error_code manifest_ec;

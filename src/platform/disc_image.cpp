@@ -50,6 +50,7 @@ uint64_t Le64(const uint8_t* p) {
 struct WalkBudget {
   uint64_t entries = 0;
   uint64_t table_bytes = 0;
+  bool past_end = false;  // a table lay beyond the end of the file
 };
 
 // The entries of one directory table, in the order found; false when the table cannot be read.
@@ -58,6 +59,10 @@ bool ReadTableEntries(DiscImage& image, const DiscEntry& folder, WalkBudget& bud
   const uint32_t size = folder.size;
   budget.table_bytes += size;
   if (budget.table_bytes > kMaxTreeTableBytes) return false;
+  if (DiscEntryPastEnd(image, folder)) {
+    budget.past_end = true;
+    return false;
+  }
   std::vector<uint8_t> table(size, 0);
   if (ReadDisc(image, folder.offset, table.data(), size) < size) return false;
 
@@ -164,9 +169,10 @@ bool OpenDiscImage(DiscImage& image, std::unique_ptr<DiscFile> file, const std::
   image.root.folder = true;
   image.root.offset = uint64_t{Le32(descriptor + 20)} * kSectorSize + image.base;
   image.root.size = Le32(descriptor + 24);
-  if (!WalkDiscDirectory(image, image.root, 0)) {
+  WalkBudget budget;
+  if (!Walk(image, image.root, 0, budget)) {
     image.root.children.clear();
-    error = "its folders cannot be read";
+    error = budget.past_end ? kDiscImageCutShort : "its folders cannot be read";
     return false;
   }
   return true;
@@ -241,6 +247,11 @@ const DiscEntry* FindDiscEntryByParts(const DiscImage& image,
   return stack.back();
 }
 
+bool DiscEntryPastEnd(const DiscImage& image, const DiscEntry& entry) {
+  const uint64_t image_size = image.file ? image.file->Size() : 0;
+  return image_size != 0 && entry.offset + entry.size > image_size;
+}
+
 uint32_t ReadDiscFileRange(DiscImage& image, const DiscEntry& entry, uint64_t offset,
                            void* buffer, uint32_t length) {
   if (entry.folder || offset >= entry.size) return 0;
@@ -257,8 +268,7 @@ bool ReadDiscFile(DiscImage& image, std::string_view path, std::vector<uint8_t>&
   }
   // A corrupt entry can claim up to 4 GiB; data past the end of the image cannot be read whole,
   // so do not make room for it.
-  const uint64_t image_size = image.file ? image.file->Size() : 0;
-  if (image_size != 0 && entry->offset + entry->size > image_size) return false;
+  if (DiscEntryPastEnd(image, *entry)) return false;
   out.resize(entry->size);
   return ReadDisc(image, entry->offset, out.data(), entry->size) == entry->size;
 }

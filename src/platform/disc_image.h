@@ -61,8 +61,12 @@ struct DiscImage {
   DiscEntry root;
 };
 
+// The open's error for an image whose directory tables reach past the end of the file, and
+// ReadXbe's for a file whose data does: the image was cut short (a copy that did not finish).
+inline constexpr const char* kDiscImageCutShort = "the file ends before the disc's data does";
+
 // Opens the image and reads its directory tree; the error is "cannot open the file",
-// "no Xbox disc image" or "its folders cannot be read".
+// "no Xbox disc image", kDiscImageCutShort or "its folders cannot be read".
 bool OpenDiscImage(DiscImage& image, const std::wstring& path, std::string& error);
 // The same over a file already open (null gives "cannot open the file"); lets a caller read
 // through its own DiscFile, e.g. one that counts or fails reads.
@@ -83,6 +87,10 @@ bool WalkDiscDirectory(DiscImage& image, DiscEntry& folder, int depth);
 const DiscEntry* FindDiscEntry(const DiscImage& image, std::string_view path);
 const DiscEntry* FindDiscEntryByParts(const DiscImage& image,
                                       const std::vector<std::string_view>& parts);
+
+// Whether the entry's bytes (a file's data, a folder's table) reach past the end of the image
+// file; false when the file's size is unknown.
+bool DiscEntryPastEnd(const DiscImage& image, const DiscEntry& entry);
 
 // Up to `length` bytes of the file from `offset` within it; 0 for a folder or past the end.
 uint32_t ReadDiscFileRange(DiscImage& image, const DiscEntry& entry, uint64_t offset,

@@ -86,17 +86,6 @@ bool StampEquals(const fs::path& file, const std::string& stamp) {
   return ReadWholeFile(file, text) && text == stamp;
 }
 
-bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
-  std::error_code ec;
-  const fs::file_time_type time = fs::last_write_time(path, ec);
-  if (ec) return false;
-  using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-  constexpr int64_t kFrom1601To1970 = 116444736000000000;
-  const auto since_1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
-  ticks = std::chrono::duration_cast<Ticks>(since_1970).count() + kFrom1601To1970;
-  return true;
-}
-
 bool ReadWholeFile(const fs::path& path, std::string& out) {
   std::error_code ec;
   if (path.empty() || fs::is_directory(path, ec)) return false;

@@ -36,6 +36,14 @@ bool RemoveEntry(const fs::path& path, std::string& error) {
   return true;
 }
 
+bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  constexpr int64_t kFrom1601To1970 = 116444736000000000;
+  ticks = int64_t{info.st_mtim.tv_sec} * 10000000 + info.st_mtim.tv_nsec / 100 + kFrom1601To1970;
+  return true;
+}
+
 bool FlushToDisk(const fs::path& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

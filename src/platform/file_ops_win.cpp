@@ -9,6 +9,15 @@ bool EntryExists(const fs::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool LastWriteTicks(const fs::path& path, int64_t& ticks) {
+  // The system's own count, to the 100 ns; the C library's file status keeps whole seconds.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  ticks = static_cast<int64_t>((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                               data.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
 bool IsLink(const fs::path& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);

@@ -84,6 +84,14 @@ std::string WideToUtf8(std::wstring_view text);
 std::string PathToUtf8(const std::filesystem::path& path);
 std::filesystem::path PathFromUtf8(std::string_view text);
 
+// A path in the form in which the file system tells two paths apart, for comparing them, never
+// for showing or opening: absolute, with every link (or junction) resolved as far as the path
+// exists, "." and ".." gone, and on Windows, whose names ignore letter case, in upper case.
+std::filesystem::path ComparablePath(const std::filesystem::path& path);
+
+// Whether `inner` is `outer` itself or lies somewhere inside it, compared as ComparablePath.
+bool PathIsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
 // Quotes one argument so that the Windows command-line splitter (CommandLineToArgvW) gives it
 // back unchanged: an argument without space, tab or double quote stays as it is.
 std::wstring QuoteArg(std::wstring_view arg);

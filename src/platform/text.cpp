@@ -1,9 +1,11 @@
 // The platform layer's portable text functions: argument quoting for Windows command lines, the
-// shape of system error messages, and the messages and command lines that the platforms'
-// implementations of Platform build.
+// shape of system error messages, the messages and command lines that the platforms'
+// implementations of Platform build, and the comparison of two paths.
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "platform/archive_file.h"
 #include "platform/platform.h"
@@ -39,6 +41,20 @@ std::wstring QuoteArg(std::wstring_view arg) {
   quoted.append(2 * backslashes, L'\\');
   quoted.push_back(L'"');
   return quoted;
+}
+
+bool PathIsWithin(const fs::path& inner, const fs::path& outer) {
+  // A trailing separator makes an empty last part, which names nothing.
+  const auto parts = [](const fs::path& path) {
+    std::vector<fs::path> named;
+    for (const fs::path& part : ComparablePath(path)) {
+      if (!part.empty()) named.push_back(part);
+    }
+    return named;
+  };
+  const std::vector<fs::path> inside = parts(inner);
+  const std::vector<fs::path> around = parts(outer);
+  return around.size() <= inside.size() && std::equal(around.begin(), around.end(), inside.begin());
 }
 
 std::wstring JoinCommandLine(const std::vector<std::string>& args) {

@@ -1,9 +1,12 @@
-// UTF-8 and wide text (UTF-32 here) and system error texts on POSIX systems.
+// UTF-8 and wide text (UTF-32 here), system error texts and paths for comparing on POSIX
+// systems.
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/platform.h"
 #include "platform/platform_detail.h"
@@ -100,6 +103,14 @@ std::string WideToUtf8(std::wstring_view text) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::filesystem::path ComparablePath(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  // Names differ by letter case here, so resolving the links is all there is to do.
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
+  return (ec ? absolute : resolved).lexically_normal();
 }
 
 std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }

@@ -67,6 +67,19 @@ TEST_F(BuildAllStandInTest, BuildsWithTheToolchainsOwnGitAndCMake) {
   EXPECT_EQ(statuses.back().title, "Ready");
 }
 
+TEST_F(BuildAllStandInTest, AChosenCopyWhosePlayFolderWentIsLinkedAgainBeforeAnyStage) {
+  fs::remove_all(root / "play");  // launcher.json still names the disc image
+  std::string err;
+  ASSERT_TRUE(builder->BuildAll(err)) << err << "\n" << ReadFile(root / "launcher.log");
+  EXPECT_EQ(ReadFile(root / "play" / "assets" / "Halvorn.iso"), ReadFile(image));
+  const auto relinked = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+    return line.rfind("the game's copy is no longer in ", 0) == 0;
+  });
+  const auto first_stage = std::find_if(
+      log.begin(), log.end(), [](const std::string& line) { return line.rfind("stage ", 0) == 0; });
+  EXPECT_LT(relinked, first_stage);
+}
+
 TEST_F(BuildAllStandInTest, TheNextBuildFetchesAndKeepsCMakesCacheUntilAToolChanges) {
   std::string err;
   ASSERT_TRUE(builder->BuildAll(err)) << err;

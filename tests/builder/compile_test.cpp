@@ -26,7 +26,11 @@ TEST_F(CompileTest, StepCountsBecomeStatusReportsAndEveryLineIsLogged) {
     double fraction;
   } cases[] = {
       {"[812/2045] Building CXX object src/game.cpp.obj", "812 of 2045 steps", 812.0 / 2045},
-      {"[2.9/3.7] odd numbers", "2 of 3 steps", 2.9 / 3.7},
+      {"[2.9/3.7] parts of steps", "2 of 3 steps", 2.0 / 3},
+      {"[0.5/3] half a step", "0 of 3 steps", 0},
+      {"[-0.5/3] half a step below zero", "", 0},
+      {"[-0/3] zero below zero", "", 0},
+      {"[1/0.9] less than a step in all", "", 0},
       {"[ 3/ 4] spaced", "3 of 4 steps", 0.75},
       {"[5/4] more done than announced", "5 of 4 steps", 1.25},
       {"[/7] no count done", "0 of 7 steps", 0},

@@ -436,6 +436,44 @@ TEST_F(BuilderPackageTest, AnInstallOfTheSamePackageAgainFetchesItAgain) {
   EXPECT_EQ(builder->package_step, 4);
 }
 
+TEST_F(BuilderPackageTest, AChosenCopyWhosePlayFolderWentIsLinkedAgainBeforeTheDownload) {
+  ASSERT_TRUE(ChooseTheDisc());
+  fs::remove_all(Play());  // launcher.json still names the disc image
+  bool linked_at_download = false;
+  on_status = [&](const Status& s) {
+    if (s.title == "Downloading the game's package" && s.fraction == 0) {
+      linked_at_download = fs::is_regular_file(Play() / "assets" / "Halvorn.iso");
+    }
+  };
+  ASSERT_TRUE(Build()) << err;
+  EXPECT_TRUE(linked_at_download);
+  EXPECT_EQ(ReadFile(Play() / "assets" / "Halvorn.iso"), ReadFile(image));
+  EXPECT_TRUE(builder->IsGameInPlace());
+}
+
+TEST_F(BuilderPackageTest, ALostCopyFailsBeforeAnythingIsDownloaded) {
+  ASSERT_TRUE(ChooseTheDisc());
+  const struct {
+    const char* name;
+    std::string image;  // what is left at the image's path; "" when nothing
+    std::string error;
+  } cases[] = {
+      {"the image is gone", "",
+       "Your copy of the game is no longer at " + PathToUtf8(image) + ": choose it again."},
+      {"the image is another file", "not a disc", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(Play() / "assets");
+    fs::remove(image);
+    if (!c.image.empty()) WriteFile(image, c.image);
+    EXPECT_FALSE(Build());
+    if (!c.error.empty()) ExpectFailedWith(c.error);
+    EXPECT_FALSE(err.empty());
+    EXPECT_EQ(server.TotalCount(), 0);
+  }
+}
+
 TEST_F(BuilderPackageTest, ADevelopmentLauncherTakesTheLatestRelease) {
   game.launcher_version = "dev";
   MakeBuilder();

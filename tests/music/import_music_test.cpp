@@ -4,8 +4,14 @@
 // claims the ".exe" suffix, so that the same road is taken.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder/builder_fixture.h"
@@ -15,6 +21,7 @@
 #include "platform/sha.h"
 #include "support/file_tree.h"
 #include "support/http_server.h"
+#include "support/links.h"
 #include "support/scratch.h"
 #include "support/zip_writer.h"
 
@@ -129,6 +136,84 @@ TEST_F(MusicToolchain, ToolchainErrorsStandAsTheyAre) {
   EXPECT_FALSE(Import(summary));
   EXPECT_TRUE(error.starts_with("Could not download missing.zip: ")) << error;
   EXPECT_FALSE(fs::exists(builder->SoundtrackFolder()));
+}
+
+// A manifest of an earlier launcher holds times cut to whole seconds: a song whose stored time
+// is its own time cut so is kept, one whose stored second is another is converted again.
+TEST_F(MusicToolchain, AStoredTimeOfWholeSecondsKeepsASongOfThatSecond) {
+  ServeFfmpegTool();
+  const fs::path kept = music / "a.mp3";
+  const fs::path changed = music / "b.mp3";
+  WriteFile(kept, "duration=1\n");
+  WriteFile(changed, "duration=2\n");
+  for (const fs::path& song : {kept, changed}) {
+    fs::last_write_time(song, fs::last_write_time(song) + std::chrono::milliseconds(500));
+  }
+  std::string summary;
+  ASSERT_TRUE(Import(summary)) << error;
+
+  const fs::path manifest = builder->SoundtrackFolder() / "launcher-music.json";
+  nlohmann::json members = nlohmann::json::parse(ReadFile(manifest));
+  constexpr int64_t kSecond = 10000000;
+  for (const auto& [song, seconds_off] : {std::pair{kept, 0}, std::pair{changed, -1}}) {
+    nlohmann::json& member = members[PathToUtf8(song)];
+    const int64_t time = member["time"].get<int64_t>();
+    member["time"] = time - time % kSecond + seconds_off * kSecond;
+  }
+  WriteFile(manifest, members.dump());
+  ASSERT_TRUE(Import(summary)) << error;
+  EXPECT_TRUE(Logged("music: 2 songs in 1 soundtracks, 1 converted, 1 kept from last time, from " +
+                     PathToUtf8(music)));
+}
+
+// The import empties the soundtrack folder, so a music folder that shares anything with it is
+// refused before the converters are fetched or a file is touched, however its path is spelt.
+TEST_F(MusicToolchain, AMusicFolderThatOverlapsTheSoundtracksIsRefusedUntouched) {
+  ServeFfmpegTool();
+  const fs::path soundtracks = builder->SoundtrackFolder();
+  WriteFile(soundtracks / "0000" / "00000000.WMA", "a song made earlier");
+  WriteFile(soundtracks / "launcher-music.json", "{}");
+  WriteFile(soundtracks / "Mine" / "a.mp3", "duration=1\n");
+  WriteFile(root / "play" / "hdd" / "E" / "save.dat", "the player's save");
+  const auto inside = [](const fs::path& folder) {
+    return "Choose a folder of your own music: " + PathToUtf8(folder) +
+           " is part of the game's soundtrack folder.";
+  };
+  const auto holds = [](const fs::path& folder) {
+    return "Choose a folder of your own music: " + PathToUtf8(folder) +
+           " holds the game's soundtrack folder.";
+  };
+  struct Case {
+    std::string what;
+    fs::path folder;
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {"a folder in it", soundtracks / "Mine", inside(soundtracks / "Mine")},
+      {"the folder itself", soundtracks, inside(soundtracks)},
+      {"spelt with dots", soundtracks / "Mine" / ".." / "0000",
+       inside(soundtracks / "Mine" / ".." / "0000")},
+      {"the player's drive", root / "play" / "hdd", holds(root / "play" / "hdd")},
+      {"the launcher's folder", root, holds(root)},
+  };
+  // Where names ignore letter case, the same folder spelt in capitals is refused as well.
+  const fs::path capitals = root / "PLAY" / "HDD" / "E" / "TDATA" / "FFFE0000" / "music" / "MINE";
+  if (fs::is_directory(capitals)) cases.push_back({"in capitals", capitals, inside(capitals)});
+  const fs::path link = scratch / "linked";
+  std::string why;
+  if (MakeLink(link, soundtracks / "Mine", true, why)) {
+    cases.push_back({"through a link", link, inside(link)});
+  }
+  const std::map<std::string, std::string> before = FilesUnder(root);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    music = c.folder;
+    std::string summary;
+    EXPECT_FALSE(Import(summary));
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(FilesUnder(root), before);
+    EXPECT_EQ(server.TotalCount(), 0);
+  }
 }
 
 class MusicSettings : public BuilderTest {

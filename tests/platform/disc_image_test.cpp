@@ -297,7 +297,13 @@ TEST(DiscImage, RecognisesTheDescriptorOrFails) {
        [&](const fs::path& p) {
          test::WriteFile(p, Text(valid).substr(0, kDiscDescriptorOffset + kSector));
        },
-       "its folders cannot be read", 0},
+       kDiscImageCutShort, 0},
+      {"whole disc cut inside its tables",
+       [&](const fs::path& p) {
+         sample.WriteWholeDisc(p);
+         fs::resize_file(p, kWholeDiscBase + kDiscDescriptorOffset + kSector);
+       },
+       kDiscImageCutShort, 0},
       {"empty file", [&](const fs::path& p) { test::WriteFile(p, ""); }, "no Xbox disc image", 0},
       {"zeros", [&](const fs::path& p) { test::WriteFile(p, std::string(200000, '\0')); },
        "no Xbox disc image", 0},
@@ -485,7 +491,7 @@ TEST(DiscImage, EmptyFolderIsNotRead) {
   for (const auto& attempt : reads->attempts()) EXPECT_NE(attempt.offset, uint64_t{0x7FFFFF} * kSector);
 }
 
-TEST(DiscImage, UnreadableFolderFailsTheOpen) {
+TEST(DiscImage, AFolderPastTheEndFailsTheOpenAsCutShort) {
   for (const char* folder : {"Media\\Sound", ""}) {
     SCOPED_TRACE(folder);
     DiscImageWriter writer;
@@ -494,7 +500,7 @@ TEST(DiscImage, UnreadableFolderFailsTheOpen) {
     DiscImage image;
     std::string error;
     EXPECT_FALSE(OpenBytes(image, writer.Build(), error));
-    EXPECT_EQ(error, "its folders cannot be read");
+    EXPECT_EQ(error, kDiscImageCutShort);
   }
 }
 
@@ -661,7 +667,9 @@ bool OpenAndExplore(std::vector<uint8_t> bytes) {
   DiscImage image;
   std::string error;
   if (!OpenBytes(image, std::move(bytes), error)) {
-    EXPECT_TRUE(error == "no Xbox disc image" || error == "its folders cannot be read") << error;
+    EXPECT_TRUE(error == "no Xbox disc image" || error == "its folders cannot be read" ||
+                error == kDiscImageCutShort)
+        << error;
     return false;
   }
   std::vector<std::string_view> parts;

@@ -11,6 +11,33 @@ namespace launcher {
 namespace {
 namespace fs = std::filesystem;
 
+// Parts are compared whole, after the dots and a trailing separator are gone; the folders
+// need not exist.
+TEST(Text, APathIsWithinItselfAndTheFoldersAboveIt) {
+  const fs::path base = fs::temp_directory_path() / "no such folder";
+  const struct {
+    fs::path inner;
+    fs::path outer;
+    bool within;
+  } cases[] = {
+      {base / "a" / "b", base / "a", true},
+      {base / "a", base / "a", true},
+      {base / "a" / "", base / "a", true},
+      {base / "a", base / "a" / "", true},
+      {base / "a" / "x" / ".." / "b", base / "a" / "b", true},
+      {base / "a", base / "a" / "b", false},
+      {base / "ab", base / "a", false},
+      {base / "a" / ".." / "c", base / "a", false},
+      {base / "b", base / "a", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PathIsWithin(c.inner, c.outer), c.within)
+        << PathToUtf8(c.inner) << " in " << PathToUtf8(c.outer);
+  }
+  // A relative path is taken from the current folder.
+  EXPECT_TRUE(PathIsWithin(fs::path("x"), fs::current_path()));
+}
+
 TEST(Text, Utf8AndWideTextConvertBothWays) {
   struct Case {
     std::string utf8;
