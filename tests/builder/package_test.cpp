@@ -532,7 +532,7 @@ TEST_F(BuilderPackageTest, ADamagedDownloadFailsWithTheDownloadersText) {
   Publish(scratch / "published" / kPackage,
           nlohmann::json{{"sha256", std::string(64, '0')}}.dump());
   EXPECT_FALSE(Build());
-  ExpectFailedWith("the download of " + kPackage + " is damaged (checksum), trying again");
+  ExpectFailedWith("the download of " + kPackage + " failed its check (checksum)");
 }
 
 TEST_F(BuilderPackageTest, AZipThatIsNotAZipFailsWithTheUnpackersText) {
