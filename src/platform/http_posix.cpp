@@ -24,6 +24,9 @@ constexpr uint64_t kPiece = 64 * 1024;
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -37,33 +40,26 @@ constexpr int kCancelPollMs = 100;
 // that happened.
 CURLcode Perform(CURL* easy, const std::atomic<bool>* cancel, bool& cancelled) {
   cancelled = false;
-  CURLM* multi = curl_multi_init();
-  if (multi == nullptr) return CURLE_OUT_OF_MEMORY;
+  const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
   CURLcode result = CURLE_OK;
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-    curl_multi_cleanup(multi);
-    return CURLE_OUT_OF_MEMORY;
-  }
   for (int running = 1; running > 0;) {
     if (cancel && cancel->load()) {
       cancelled = true;
       break;
     }
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
-      result = CURLE_FAILED_INIT;
-      break;
-    }
-    if (running > 0 && curl_multi_poll(multi, nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
+        (running > 0 &&
+         curl_multi_poll(multi.get(), nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK)) {
       result = CURLE_FAILED_INIT;
       break;
     }
   }
   int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == easy) result = message->data.result;
   }
-  curl_multi_remove_handle(multi, easy);
-  curl_multi_cleanup(multi);
+  curl_multi_remove_handle(multi.get(), easy);
   return result;
 }
 
