@@ -40,12 +40,6 @@ std::string Format(const char* format, Args... args) {
 
 }  // namespace
 
-std::string FormatSize(uint64_t bytes) {
-  constexpr uint64_t kGiB = 1073741824;
-  if (bytes < kGiB) return Format("%.0f MB", static_cast<double>(bytes) / 1048576.0);
-  return Format("%.1f GB", static_cast<double>(bytes) / static_cast<double>(kGiB));
-}
-
 Builder::Builder(const GameDescription& game, const fs::path& root, Http* http,
                  Platform* platform)
     : game(game), root(root), http(http), platform(platform) {}

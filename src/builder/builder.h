@@ -54,9 +54,6 @@ struct StageTime {
   double seconds = 0;  // wall-clock seconds on the monotonic clock
 };
 
-// A byte count for the player: "%.0f MB" below 1 GiB, "%.1f GB" from there (binary units).
-std::string FormatSize(uint64_t bytes);
-
 // The sub-folder of `folder` whose name sorts last (text order, so "14.9" comes after "14.44");
 // an empty path when there is none or the folder cannot be listed.
 std::filesystem::path NewestSubfolder(const std::filesystem::path& folder);

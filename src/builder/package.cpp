@@ -182,13 +182,26 @@ bool Builder::BuildPackage(std::string& err) {
   return true;
 }
 
+namespace {
+
+// The sentence for a failed fetch of `what` on the package road: "Could not find" only when the
+// server did not have it; a server that could not be reached or had a fault says so.
+std::string PackageFetchError(const std::string& what, const std::string& error) {
+  if (error == kCancelled) return error;
+  const bool missing = FetchFaultOf(error) == FetchFault::kOther;
+  return (missing ? "Could not find " : "Could not fetch ") + what + ": " + error +
+         FetchFaultHint(error);
+}
+
+}  // namespace
+
 bool Builder::DownloadPackage(PackageRun& run) {
   std::string tag = game.launcher_version;
   if (!IsVersionTag(tag)) {
     Release release;
     std::string error;
-    if (!FetchLatestRelease(*http, game, release, error)) {
-      run.err = "Could not find the game's package: " + error;
+    if (!FetchLatestRelease(*http, game, release, error, &cancel)) {
+      run.err = PackageFetchError("the game's package", error);
       return false;
     }
     tag = release.tag_name;
@@ -199,8 +212,8 @@ bool Builder::DownloadPackage(PackageRun& run) {
 
   std::string text;
   std::string error;
-  if (!FetchText(*http, url + ".json", text, error)) {
-    run.err = "Could not find the game's package for " + tag + ": " + error;
+  if (!FetchText(*http, url + ".json", text, error, &cancel)) {
+    run.err = PackageFetchError("the game's package for " + tag, error);
     return false;
   }
   const nlohmann::json description = json_read::Parse<nlohmann::json>(text);
@@ -227,7 +240,9 @@ bool Builder::DownloadPackage(PackageRun& run) {
     Progress(title, FormatSize(done) + " of " + FormatSize(size),
              size == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(size));
   };
-  return Download(*http, url, run.zip, run.stamp, size, progress, &cancel, run.err);
+  if (Download(*http, url, run.zip, run.stamp, size, progress, &cancel, run.err)) return true;
+  run.err += FetchFaultHint(run.err);
+  return false;
 }
 
 bool Builder::UnpackPackage(PackageRun& run) {

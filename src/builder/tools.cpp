@@ -30,14 +30,18 @@ bool Builder::LoadToolchain(Toolchain& toolchain, std::string& err, bool microso
   const fs::path saved = root / "toolchain.json";
   std::string text;
   std::string fetch_error;
-  if (FetchText(*http, game.toolchain, text, fetch_error)) {
+  if (FetchText(*http, game.toolchain, text, fetch_error, &cancel)) {
     std::error_code ec;
     fs::create_directories(root, ec);
     WriteWholeFile(saved, text);  // a copy that cannot be saved only loses the fall-back
+  } else if (fetch_error == kCancelled) {
+    err = fetch_error;
+    return false;
   } else if (ReadWholeFile(saved, text)) {
     Log("toolchain.json could not be fetched (" + fetch_error + "), the last one is used");
   } else if (builtin_toolchain.empty()) {
-    err = "Could not download the list of build tools: " + fetch_error;
+    err =
+        "Could not download the list of build tools: " + fetch_error + FetchFaultHint(fetch_error);
     return false;
   } else {
     Log("toolchain.json could not be fetched (" + fetch_error + "), the launcher's own is used");
@@ -46,7 +50,10 @@ bool Builder::LoadToolchain(Toolchain& toolchain, std::string& err, bool microso
 
   toolchain = Toolchain();
   if (!ParseToolchain(text, toolchain.tools, err)) return false;
-  if (microsoft && !ResolveMicrosoftPackages(*http, text, toolchain, err)) return false;
+  if (microsoft && !ResolveMicrosoftPackages(*http, text, toolchain, err, &cancel)) {
+    err += FetchFaultHint(err);
+    return false;
+  }
 
   uint64_t required = 0;
   for (const Tool& tool : toolchain.tools) {
@@ -110,7 +117,7 @@ bool Builder::DownloadToolFile(ToolInstall& install, const FileRef& file) {
   const bool ok = Download(*http, file.url, install.downloads / PathFromUtf8(file.name),
                            file.sha256, file.size, progress, &cancel, error);
   install.done += file.size;
-  if (!ok) install.err = "Could not download " + file.name + ": " + error;
+  if (!ok) install.err = "Could not download " + file.name + ": " + error + FetchFaultHint(error);
   return ok;
 }
 

@@ -186,14 +186,14 @@ void ParsePayloads(const nlohmann::json& package, std::vector<FileRef>& files) {
 }
 
 bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& toolchain,
-                              std::string& error) {
+                              std::string& error, const std::atomic<bool>* cancel) {
   MicrosoftEntries entries;
   if (!ReadEntries(json, entries, error)) return false;
 
   std::string channel;
   std::string fetch_error;
-  if (!FetchText(http, entries.channel, channel, fetch_error)) {
-    error = "Visual Studio channel: " + fetch_error;
+  if (!FetchText(http, entries.channel, channel, fetch_error, cancel)) {
+    error = fetch_error == kCancelled ? fetch_error : "Visual Studio channel: " + fetch_error;
     return false;
   }
   const std::string manifest_url = ManifestUrl(channel);
@@ -202,8 +202,8 @@ bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& to
     return false;
   }
   std::string manifest_text;
-  if (!FetchText(http, manifest_url, manifest_text, fetch_error)) {
-    error = "Visual Studio manifest: " + fetch_error;
+  if (!FetchText(http, manifest_url, manifest_text, fetch_error, cancel)) {
+    error = fetch_error == kCancelled ? fetch_error : "Visual Studio manifest: " + fetch_error;
     return false;
   }
   const Json manifest = jr::Parse<Json>(manifest_text);

@@ -2,6 +2,7 @@
 // Microsoft's packages through the Visual Studio channel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,9 +45,10 @@ struct Toolchain {
 bool ParseToolchain(const std::string& json, std::vector<Tool>& tools, std::string& error);
 
 // Appends the "msvc" and "winsdk" tools resolved from the Visual Studio channel and sets the
-// SDK version; appends nothing on failure.
+// SDK version; appends nothing on failure. A set `cancel` (may be null) ends the fetches with
+// kCancelled.
 bool ResolveMicrosoftPackages(Http& http, const std::string& json, Toolchain& toolchain,
-                              std::string& error);
+                              std::string& error, const std::atomic<bool>* cancel = nullptr);
 
 // Appends one FileRef per element of a Visual Studio manifest package's "payloads".
 void ParsePayloads(const nlohmann::json& package, std::vector<FileRef>& files);

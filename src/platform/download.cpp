@@ -15,6 +15,34 @@ namespace fs = std::filesystem;
 
 constexpr int kAttempts = 5;
 constexpr int kTextAttempts = 3;
+// Below this much free room a failed write is taken for a full drive.
+constexpr uint64_t kFullDrive = 1024 * 1024;
+
+// The folder whose drive receives `dest`.
+fs::path FolderOf(const fs::path& dest) {
+  return dest.has_parent_path() ? dest.parent_path() : fs::path(".");
+}
+
+// The text for a ".part" file that could not be written; a full drive says so.
+std::string CannotWrite(const fs::path& part) {
+  std::error_code ec;
+  const fs::space_info space = fs::space(FolderOf(part), ec);
+  const bool full = !ec && space.available < kFullDrive;
+  return "cannot write " + PathToUtf8(part) + (full ? " (is the drive full?)" : "");
+}
+
+// False with the sentence when the bytes still to come after the ".part" file's `length` cannot
+// fit on the destination's drive. A drive whose room cannot be read is not refused.
+bool CheckRoom(const fs::path& dest, const std::string& name, uint64_t size, uint64_t length,
+               std::string& error) {
+  if (size == 0 || length >= size) return true;
+  std::error_code ec;
+  const fs::space_info space = fs::space(FolderOf(dest), ec);
+  if (ec || space.available >= size - length) return true;
+  error = "the download of " + name + " needs " + FormatSize(size - length) + ", " +
+          FormatSize(space.available) + " free on this drive";
+  return false;
+}
 
 // The length of a file, or 0 when it does not exist.
 uint64_t LengthOf(const fs::path& path) {
@@ -58,14 +86,42 @@ struct Attempt {
     out.close();
     if (out.fail()) {
       // A failed write (a full disk) stopped the transfer: say so rather than "stopped".
-      error = "cannot write " + PathToUtf8(part);
+      error = CannotWrite(part);
       return false;
     }
     return ok;
   }
 };
 
+// What follows the file's name when attempt `count` (from 0) brought a damaged file: the last
+// attempt says the download failed, the others that it goes on.
+std::string DamagedText(const char* check, int count) {
+  if (count + 1 == kAttempts) return std::string(" failed its check (") + check + ")";
+  return std::string(" is damaged (") + check + "), trying again";
+}
+
 }  // namespace
+
+FetchFault FetchFaultOf(const std::string& error) {
+  if (error.find("the server answered 5") != std::string::npos) return FetchFault::kServer;
+  for (const char* transport :
+       {"the request failed (", "the download stopped (", "cannot reach the server ("}) {
+    if (error.find(transport) != std::string::npos) return FetchFault::kUnreachable;
+  }
+  return FetchFault::kOther;
+}
+
+std::string FetchFaultHint(const std::string& error) {
+  switch (FetchFaultOf(error)) {
+    case FetchFault::kUnreachable:
+      return " (the server could not be reached; press the button again to carry on)";
+    case FetchFault::kServer:
+      return " (the server has a fault of its own; press the button again later)";
+    case FetchFault::kOther:
+      break;
+  }
+  return "";
+}
 
 bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error,
                const std::atomic<bool>* cancel) {
@@ -96,6 +152,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
   part += ".part";
   const std::string name = PathToUtf8(dest.filename());
   const Attempt attempt{http, url, part, size, progress, cancel};
+  if (!CheckRoom(dest, name, size, LengthOf(part), error)) return false;
 
   std::string last_error;
   bool done = false;
@@ -110,7 +167,7 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
       bool opened = false;
       const bool ok = attempt.Run(length, opened, last_error);
       if (!opened) {
-        error = "cannot write " + PathToUtf8(part);
+        error = CannotWrite(part);
         return false;
       }
       if (cancel && cancel->load()) {
@@ -123,14 +180,14 @@ bool Download(Http& http, const std::string& url, const fs::path& dest, const st
       if (Sha256File(part) == digest) {
         done = true;
       } else {
-        last_error = "the download of " + name + " is damaged (checksum), trying again";
+        last_error = "the download of " + name + DamagedText("checksum", count);
         fs::remove(part, ec);
       }
     } else if (size != 0 && LengthOf(part) != size) {
       // Without a digest the size is the only check: a server that sent more or fewer bytes
       // than the file has must not put a wrong file in place. A longer ".part" is removed by
       // the next attempt, a shorter one is resumed.
-      last_error = "the download of " + name + " is damaged (size), trying again";
+      last_error = "the download of " + name + DamagedText("size", count);
     } else {
       done = true;
     }

@@ -11,13 +11,25 @@
 
 namespace launcher {
 
+// What a failed fetch's error text says happened: the server could not be reached or stalled
+// (no connection, no answer, a body that broke off), it answered with a fault of its own (5xx),
+// or anything else (a 404, a damaged file, a stop).
+enum class FetchFault { kOther, kUnreachable, kServer };
+FetchFault FetchFaultOf(const std::string& error);
+
+// A hint in parentheses, with a leading space, for the player after a fetch's error text: what
+// to do about an unreachable server or a server fault; "" for the other failures.
+std::string FetchFaultHint(const std::string& error);
+
 // Fetches a small text document whole into `out`, trying three times in all. A set `cancel`
 // ends it with kCancelled.
 bool FetchText(Http& http, const std::string& url, std::string& out, std::string& error,
                const std::atomic<bool>* cancel = nullptr);
 
 // Brings `url` to `dest`, resuming from "<dest>.part", checking the SHA-256 `sha256` when it is
-// not empty (any letter case), and moving the file into place only when it is complete.
+// not empty (any letter case), and moving the file into place only when it is complete. With a
+// known `size` it refuses at once a file whose bytes still to come do not fit on the drive. A set
+// `cancel` ends it with kCancelled within a fraction of a second and keeps the ".part" file.
 bool Download(Http& http, const std::string& url, const std::filesystem::path& dest,
               const std::string& sha256, uint64_t size, const ProgressFn& progress,
               const std::atomic<bool>* cancel, std::string& error);

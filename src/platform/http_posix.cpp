@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -23,9 +24,44 @@ constexpr uint64_t kPiece = 64 * 1024;
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+
+// How often a transfer looks at its cancel flag while nothing arrives.
+constexpr int kCancelPollMs = 100;
+
+// Runs one easy transfer on a multi handle of its own, so that the wait for the network is
+// never longer than kCancelPollMs: a set `cancel` ends it at the next look, whether it is
+// resolving, connecting, waiting for the answer or inside the body. `cancelled` tells whether
+// that happened.
+CURLcode Perform(CURL* easy, const std::atomic<bool>* cancel, bool& cancelled) {
+  cancelled = false;
+  const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  CURLcode result = CURLE_OK;
+  for (int running = 1; running > 0;) {
+    if (cancel && cancel->load()) {
+      cancelled = true;
+      break;
+    }
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
+        (running > 0 &&
+         curl_multi_poll(multi.get(), nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK)) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+  }
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy) result = message->data.result;
+  }
+  curl_multi_remove_handle(multi.get(), easy);
+  return result;
+}
 
 // What one transfer learns from the answer and tells the caller.
 struct Transfer {
@@ -199,7 +235,12 @@ class CurlHttp final : public Http {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, detail);
 
-    const CURLcode code = curl_easy_perform(e);
+    bool cancelled = false;
+    const CURLcode code = Perform(e, cancel, cancelled);
+    if (cancelled || (code != CURLE_OK && cancel && cancel->load())) {
+      error = kCancelled;
+      return false;
+    }
     if (t.stopped) {
       error = "stopped";
       return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -73,6 +74,9 @@ std::unique_ptr<Platform> CreatePlatform();
 // (GetLastError on Windows, errno elsewhere), or " (code)" when the system has no words for it.
 // Call it before anything else can change that error.
 std::string LastErrorText(const char* text);
+
+// A byte count for the player: "%.0f MB" below 1 GiB, "%.1f GB" from there (binary units).
+std::string FormatSize(uint64_t bytes);
 
 // UTF-8 to wide text and back (UTF-16 on Windows, UTF-32 elsewhere); invalid sequences become
 // U+FFFD and embedded NUL characters survive.

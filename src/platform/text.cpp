@@ -1,7 +1,9 @@
 // The platform layer's portable text functions: argument quoting for Windows command lines, the
-// shape of system error messages, the messages and command lines that the platforms'
-// implementations of Platform build, and the comparison of two paths.
+// shape of system error messages, byte counts for the player, the messages and command lines
+// that the platforms' implementations of Platform build, and the comparison of two paths.
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -78,6 +80,15 @@ std::string FormatSystemError(const char* text, std::uint32_t code, std::string_
   }
   message += ")";
   return message;
+}
+
+std::string FormatSize(uint64_t bytes) {
+  constexpr uint64_t kGiB = 1073741824;
+  const bool giga = bytes >= kGiB;
+  char text[32];
+  const int length = std::snprintf(text, sizeof text, giga ? "%.1f GB" : "%.0f MB",
+                                   static_cast<double>(bytes) / (giga ? kGiB : 1048576.0));
+  return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
 }
 
 std::string LastErrorText(const char* text) {

@@ -138,9 +138,11 @@ TEST_F(PackageCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
 TEST_F(PackageCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
   RunReference();
   ASSERT_FALSE(HasFatalFailure());
-  // No room for the download; room for the download but not the unpack.
-  for (const uint64_t room : {uint64_t(0), uint64_t(400) << 10})
-    FillTheDiskAndResume(room, true, "cannot write ");
+  // No room for the download (refused before it starts); room for the download but not the
+  // unpack (the package's size depends on the build of the stand-in game).
+  const uint64_t zip = fs::file_size(scratch / "published" / game.package);
+  for (const uint64_t room : {uint64_t(0), zip + (uint64_t(64) << 10)})
+    FillTheDiskAndResume(room, true, room == 0 ? " free on this drive" : "cannot write ");
 }
 
 TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
@@ -155,7 +157,7 @@ TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
   RunReference();
   ASSERT_FALSE(HasFatalFailure());
   for (const uint64_t room : {uint64_t(0), uint64_t(64) << 10})
-    FillTheDiskAndResume(room, true, "cannot write ");
+    FillTheDiskAndResume(room, true, room == 0 ? " free on this drive" : "cannot write ");
 }
 
 // --- The launcher's own update ------------------------------------------------------------------
@@ -172,9 +174,10 @@ TEST_F(LauncherCrash, KilledAnywhereKeepsTheProgramAndTheNextRunFinishes) {
 TEST_F(LauncherCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
   RunReference(false);
   ASSERT_FALSE(HasFatalFailure());
-  // No room for the new program; room for a part of it.
+  // No room for the new program, or room for a part of it: its size is known, so the download
+  // is refused before it starts.
   for (const uint64_t room : {uint64_t(0), uint64_t(100) << 10})
-    FillTheDiskAndResume(room, true, "cannot write ");
+    FillTheDiskAndResume(room, true, " free on this drive");
 }
 
 // --- The build from source ----------------------------------------------------------------------

@@ -565,12 +565,74 @@ TEST_F(BuilderPackageTest, DescriptionProblemsNameTheTag) {
   EXPECT_EQ(server.Count(kZipPath), 0);
 }
 
+TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
+  ASSERT_TRUE(ChooseTheDisc());
+  const std::string description = kZipPath + ".json";
+  const std::string server_hint =
+      " (the server has a fault of its own; press the button again later)";
+  const std::string reach_hint =
+      " (the server could not be reached; press the button again to carry on)";
+  const struct {
+    std::string path;  // the answer that fails
+    int status;
+    std::string expected;
+  } cases[] = {
+      {description, 404,
+       "Could not find the game's package for v1.0: the server answered 404 for " +
+           server.Url(description)},
+      {description, 503,
+       "Could not fetch the game's package for v1.0: the server answered 503 for " +
+           server.Url(description) + server_hint},
+      {kZipPath, 500, "the server answered 500 for " + server.Url(kZipPath) + server_hint},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + " " + std::to_string(c.status));
+    Publish(scratch / "published" / kPackage);
+    server.Status(c.path, c.status);
+    EXPECT_FALSE(Build());
+    ExpectFailedWith(c.expected);
+  }
+
+  // A server that is not there.
+  std::string gone;
+  {
+    HttpServer closed;
+    gone = closed.Url("/owner/halvorn.git");
+  }
+  game.repo = gone;
+  MakeBuilder();
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(err.rfind("Could not fetch the game's package for v1.0: the request failed (", 0), 0u)
+      << err;
+  EXPECT_TRUE(err.ends_with(reach_hint)) << err;
+}
+
+TEST_F(BuilderPackageTest, AStopEndsAFetchThatGetsNoAnswer) {
+  ASSERT_TRUE(ChooseTheDisc());
+  Reply silent;
+  silent.silent = true;
+  for (const std::string& path : {kZipPath + ".json", kZipPath}) {
+    SCOPED_TRACE(path);
+    Publish(scratch / "published" / kPackage);
+    server.Route(path, silent);
+    server.ClearRecords();
+    bool built = true;
+    const auto stop_to_end =
+        test::RunAndStop([&] { built = Build(); }, builder->cancel,
+                         [&] { return server.Count(path) > 0; }, std::chrono::milliseconds(300));
+    ASSERT_TRUE(stop_to_end.has_value());
+    EXPECT_LT(*stop_to_end, std::chrono::seconds(5));
+    EXPECT_FALSE(built);
+    EXPECT_EQ(err, kCancelled);
+  }
+}
+
 TEST_F(BuilderPackageTest, ADamagedDownloadFailsWithTheDownloadersText) {
   ASSERT_TRUE(ChooseTheDisc());
   Publish(scratch / "published" / kPackage,
           nlohmann::json{{"sha256", std::string(64, '0')}}.dump());
   EXPECT_FALSE(Build());
-  ExpectFailedWith("the download of " + kPackage + " is damaged (checksum), trying again");
+  ExpectFailedWith("the download of " + kPackage + " failed its check (checksum)");
 }
 
 TEST_F(BuilderPackageTest, AZipThatIsNotAZipFailsWithTheUnpackersText) {

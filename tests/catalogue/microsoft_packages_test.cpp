@@ -1,15 +1,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "catalogue/builtin_texts.h"
 #include "catalogue/toolchain.h"
 #include "platform/http.h"
+#include "platform/progress.h"
 #include "support/http_server.h"
 
 namespace launcher {
@@ -439,6 +442,32 @@ TEST_F(MicrosoftPackages, ManifestThatCannotBeFetchedOrRead) {
     SCOPED_TRACE(manifest);
     server_.Serve("/manifest.vsman", manifest);
     ExpectFailure("the Visual Studio manifest is not readable");
+  }
+}
+
+TEST_F(MicrosoftPackages, AStopEndsAFetchThatGetsNoAnswerAsAStop) {
+  test::Reply silent;
+  silent.silent = true;
+  for (const std::string path : {"/channel", "/manifest.vsman"}) {
+    SCOPED_TRACE(path);
+    ServeChannel(Channel(server_.Url("/manifest.vsman")));
+    ServeManifest(Manifest());
+    server_.Route(path, silent);
+    server_.ClearRecords();
+    toolchain_.tools.clear();
+    std::atomic<bool> cancel{false};
+    bool resolved = true;
+    const auto stop_to_end = test::RunAndStop(
+        [&] {
+          resolved =
+              ResolveMicrosoftPackages(*http_, toolchain_json_.dump(), toolchain_, error_, &cancel);
+        },
+        cancel, [&] { return server_.Count(path) > 0; }, std::chrono::milliseconds(300));
+    ASSERT_TRUE(stop_to_end.has_value());
+    EXPECT_LT(*stop_to_end, std::chrono::seconds(5));
+    EXPECT_FALSE(resolved);
+    EXPECT_EQ(error_, kCancelled);
+    EXPECT_THAT(toolchain_.tools, IsEmpty());
   }
 }
 

@@ -3,13 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "catalogue/builtin_texts.h"
 #include "platform/http.h"
+#include "platform/progress.h"
 #include "support/http_server.h"
 
 namespace launcher {
@@ -331,6 +334,33 @@ TEST(JsonStringField, OnlyTextMembersOfObjects) {
   EXPECT_EQ(JsonStringField(nlohmann::json::array({"a"}), "a"), "");
   EXPECT_EQ(JsonStringField(nlohmann::json("a"), "a"), "");
   EXPECT_EQ(JsonStringField(nlohmann::json(), "a"), "");
+}
+
+TEST_F(FetchLatest, AStopEndsTheLookupAtOnceAndAFailingServerIsNamed) {
+  const std::string body = std::string(4 << 20, 'r');
+  for (const test::Misbehaviour& server : test::Misbehaviours(body)) {
+    SCOPED_TRACE(server.name);
+    server_.Route(kApiPath, server.reply);
+    server_.ClearRecords();
+    std::atomic<bool> cancel{false};
+    bool ok = true;
+    const auto stop_to_end =
+        test::RunAndStop([&] { ok = FetchLatestRelease(*http_, game_, release_, error_, &cancel); },
+                         cancel, [&] { return server.hangs && server_.Count(kApiPath) > 0; },
+                         std::chrono::milliseconds(300));
+    EXPECT_FALSE(ok);
+    if (server.hangs) {
+      ASSERT_TRUE(stop_to_end.has_value());
+      // Far below the transport's own time-outs, with room for a loaded machine.
+      EXPECT_LT(*stop_to_end, std::chrono::seconds(5));
+      EXPECT_EQ(error_, kCancelled);
+    } else if (server.reply.drop_after) {
+      EXPECT_EQ(error_.rfind("the download stopped (", 0), 0u) << error_;
+    } else {
+      EXPECT_EQ(error_, "the server answered " + std::to_string(server.reply.status) + " for " +
+                            server_.Url(kApiPath));
+    }
+  }
 }
 
 }  // namespace

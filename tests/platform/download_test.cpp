@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -296,7 +297,7 @@ TEST_F(DownloadTest, TheAnswersTotalReplacesTheExpectedSizeInTheProgress) {
 TEST_F(DownloadTest, FiveMismatchesEndWithTheChecksumSentence) {
   const std::string wrong = Sha256Of("not the file");
   EXPECT_FALSE(Run(wrong, file_.size()));
-  EXPECT_EQ(error_, "the download of llvm.tar.xz is damaged (checksum), trying again");
+  EXPECT_EQ(error_, "the download of llvm.tar.xz failed its check (checksum)");
   EXPECT_EQ(http_.offsets, (std::vector<uint64_t>{0, 0, 0, 0, 0}));
   EXPECT_FALSE(fs::exists(PartOf(dest_)));
   EXPECT_FALSE(fs::exists(dest_));
@@ -389,7 +390,7 @@ TEST_F(DownloadTest, WithoutDigestATransferOfTheWrongSizeIsNotPutInPlace) {
   fs::remove(dest_);
   http_.offsets.clear();
   EXPECT_FALSE(Run("", file_.size() - 1));
-  EXPECT_EQ(error_, "the download of llvm.tar.xz is damaged (size), trying again");
+  EXPECT_EQ(error_, "the download of llvm.tar.xz failed its check (size)");
   EXPECT_EQ(http_.offsets.size(), 5u);
   EXPECT_FALSE(fs::exists(dest_));
 }
@@ -513,7 +514,7 @@ TEST_F(DownloadWireTest, MoreBytesThanAnnouncedAreCaughtByTheDigest) {
   liar.announced_length = file_.size() - 1000;
   server_.Route("/package.zip", liar);
   EXPECT_FALSE(Run("/package.zip", digest_, 0));
-  EXPECT_EQ(error_, "the download of package.zip is damaged (checksum), trying again");
+  EXPECT_EQ(error_, "the download of package.zip failed its check (checksum)");
   EXPECT_EQ(server_.Count("/package.zip"), 5);
   EXPECT_FALSE(fs::exists(dest_));
 }
@@ -525,8 +526,150 @@ TEST_F(DownloadWireTest, MoreBytesThanExpectedWithoutDigestAreCaughtBySize) {
   longer.content_length = false;
   server_.Route("/package.zip", longer);
   EXPECT_FALSE(Run("/package.zip", "", file_.size()));
-  EXPECT_EQ(error_, "the download of package.zip is damaged (size), trying again");
+  EXPECT_EQ(error_, "the download of package.zip failed its check (size)");
   EXPECT_FALSE(fs::exists(dest_));
+}
+
+// --- A stop against servers that misbehave ----------------------------------------------------
+
+// A stop set 300 ms into a wait must end the call within this: far below the transport's own
+// time-outs (15 s to connect, 60 s without a byte), with room for a loaded machine.
+constexpr auto kStopBound = std::chrono::seconds(5);
+constexpr auto kStopDelay = std::chrono::milliseconds(300);
+constexpr uint64_t kMiB = 1024 * 1024;
+
+class MisbehavingServerTest : public ::testing::Test {
+ protected:
+  const std::string body_ = Pattern(4 * kMiB);
+  HttpServer server_;
+  std::unique_ptr<Http> http_ = CreateHttp();
+  ScratchDir dir_;
+};
+
+TEST_F(MisbehavingServerTest, DownloadStopsAtOnceKeepsItsPartAndSaysWhatTheServerDid) {
+  for (const test::Misbehaviour& server : test::Misbehaviours(body_)) {
+    SCOPED_TRACE(server.name);
+    server_.Route("/package.zip", server.reply);
+    server_.ClearRecords();
+    const fs::path dest = dir_ / server.name / "package.zip";
+    fs::path part = dest;
+    part += ".part";
+    std::atomic<bool> cancel{false};
+    std::atomic<uint64_t> received{0};
+    const ProgressFn progress = [&](uint64_t done, uint64_t) { received = done; };
+    std::string error;
+    bool ok = false;
+    // A stall is stopped mid-body, once its first MiB is in; a silent server while it is asked.
+    const bool mid_body = server.reply.stall_after.has_value();
+    const auto stop_to_end = test::RunAndStop(
+        [&] {
+          ok = Download(*http_, server_.Url("/package.zip"), dest, Sha256Of(body_), body_.size(),
+                        progress, &cancel, error);
+        },
+        cancel,
+        [&] {
+          return server.hangs && server_.Count("/package.zip") > 0 &&
+                 (!mid_body || received >= kMiB);
+        },
+        kStopDelay);
+
+    if (server.hangs) {
+      ASSERT_TRUE(stop_to_end.has_value());
+      EXPECT_LT(*stop_to_end, kStopBound);
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(error, kCancelled);
+      EXPECT_TRUE(fs::exists(part));
+      if (mid_body) {
+        EXPECT_EQ(fs::file_size(part), kMiB);
+      }
+      EXPECT_FALSE(fs::exists(dest));
+    } else if (server.reply.drop_after) {
+      // Each try brings one more MiB: the resume completes the file.
+      EXPECT_TRUE(ok) << error;
+      EXPECT_EQ(ReadFile(dest), body_);
+      EXPECT_EQ(server_.Count("/package.zip"), 4);
+    } else {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(error, "the server answered " + std::to_string(server.reply.status) + " for " +
+                           server_.Url("/package.zip"));
+      EXPECT_EQ(server_.Count("/package.zip"), 5);
+    }
+  }
+}
+
+TEST_F(MisbehavingServerTest, FetchTextStopsAtOnceAndSaysWhatTheServerDid) {
+  for (const test::Misbehaviour& server : test::Misbehaviours(body_)) {
+    SCOPED_TRACE(server.name);
+    server_.Route("/a.json", server.reply);
+    server_.ClearRecords();
+    std::atomic<bool> cancel{false};
+    std::string out;
+    std::string error;
+    bool ok = false;
+    const auto stop_to_end = test::RunAndStop(
+        [&] { ok = FetchText(*http_, server_.Url("/a.json"), out, error, &cancel); }, cancel,
+        [&] { return server.hangs && server_.Count("/a.json") > 0; }, kStopDelay);
+
+    EXPECT_FALSE(ok);
+    if (server.hangs) {
+      ASSERT_TRUE(stop_to_end.has_value());
+      EXPECT_LT(*stop_to_end, kStopBound);
+      EXPECT_EQ(error, kCancelled);
+      // The stop also spares the tries that were still to come.
+      EXPECT_EQ(server_.Count("/a.json"), 1);
+    } else if (server.reply.drop_after) {
+      EXPECT_EQ(error.rfind("the download stopped (", 0), 0u) << error;
+      EXPECT_EQ(FetchFaultOf(error), FetchFault::kUnreachable);
+      EXPECT_EQ(server_.Count("/a.json"), 3);
+    } else {
+      EXPECT_EQ(error, "the server answered " + std::to_string(server.reply.status) + " for " +
+                           server_.Url("/a.json"));
+      EXPECT_EQ(FetchFaultOf(error),
+                server.reply.status == 500 ? FetchFault::kServer : FetchFault::kOther);
+      EXPECT_EQ(server_.Count("/a.json"), 3);
+    }
+  }
+}
+
+TEST(FetchFaultTest, HintsSayWhatTheServerDidAndWhatToDo) {
+  const struct {
+    const char* error;
+    FetchFault fault;
+  } cases[] = {
+      {"the request failed (7: Couldn't connect to server)", FetchFault::kUnreachable},
+      {"the request failed (12029: cannot connect to the server)", FetchFault::kUnreachable},
+      {"the download stopped (28: Operation too slow)", FetchFault::kUnreachable},
+      {"Visual Studio channel: the request failed (12002)", FetchFault::kUnreachable},
+      {"cannot reach the server (12005)", FetchFault::kUnreachable},
+      {"the server answered 503 for https://x/y", FetchFault::kServer},
+      {"the server answered 404 for https://x/y", FetchFault::kOther},
+      {"the download of a.zip failed its check (checksum)", FetchFault::kOther},
+      {"stopped", FetchFault::kOther},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FetchFaultOf(c.error), c.fault) << c.error;
+    EXPECT_EQ(FetchFaultHint(c.error).empty(), c.fault == FetchFault::kOther) << c.error;
+  }
+  EXPECT_EQ(FetchFaultOf(kCancelled), FetchFault::kOther);
+  EXPECT_NE(FetchFaultHint("the request failed (7)").find("press the button again"),
+            std::string::npos);
+}
+
+TEST_F(DownloadWireTest, AFileThatCannotFitIsRefusedBeforeAnyRequestAndThePartIsKept) {
+  // No drive has 4 EiB free.
+  constexpr uint64_t kHuge = uint64_t(1) << 62;
+  server_.Serve("/package.zip", file_);
+  fs::create_directories(dest_.parent_path());
+  fs::path part = dest_;
+  part += ".part";
+  WriteFile(part, file_.substr(0, 1000));
+  EXPECT_FALSE(Run("/package.zip", "", kHuge));
+  EXPECT_EQ(error_.rfind("the download of package.zip needs " + FormatSize(kHuge - 1000) + ", ", 0),
+            0u)
+      << error_;
+  EXPECT_TRUE(error_.ends_with(" free on this drive")) << error_;
+  EXPECT_EQ(server_.TotalCount(), 0);
+  EXPECT_EQ(ReadFile(part), file_.substr(0, 1000));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/progress.h"
 #include "support/http_server.h"
 
 namespace launcher {
@@ -292,7 +293,56 @@ TEST_F(HttpTest, ServerThatIsNotThereIsAFailedRequest) {
   }
   const Result r = GetUrl(url);
   EXPECT_FALSE(r.ok);
+  // The code comes with words that say what happened.
   EXPECT_EQ(r.error.rfind("the request failed (", 0), 0u) << r.error;
+  const size_t colon = r.error.find(": ");
+  ASSERT_NE(colon, std::string::npos) << r.error;
+  EXPECT_GT(r.error.size(), colon + 3) << r.error;
+}
+
+TEST_F(HttpTest, AStopEndsTheWaitForTheHeadersAndForTheBody) {
+  const struct {
+    const char* name;
+    Reply reply;
+    uint64_t delivered;  // bytes the sink gets before the stall
+  } cases[] = {
+      {"never answers",
+       [] {
+         Reply r;
+         r.silent = true;
+         return r;
+       }(),
+       0},
+      {"stalls mid-body",
+       [] {
+         Reply r;
+         r.body = Pattern(4 * kPiece);
+         r.stall_after = 2 * kPiece;
+         return r;
+       }(),
+       2 * kPiece},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.Route("/slow", c.reply);
+    std::atomic<bool> cancel{false};
+    std::atomic<uint64_t> got{0};
+    const BodySink sink = [&got](const uint8_t*, uint64_t size) {
+      got += size;
+      return true;
+    };
+    std::string error;
+    bool ok = true;
+    const auto stop_to_end = test::RunAndStop(
+        [&] { ok = http_->Get(server_.Url("/slow"), 0, sink, nullptr, error, &cancel); }, cancel,
+        [&] { return server_.Count("/slow") > 0 && got >= c.delivered; },
+        std::chrono::milliseconds(300));
+    ASSERT_TRUE(stop_to_end.has_value());
+    EXPECT_LT(*stop_to_end, std::chrono::seconds(5));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, kCancelled);
+    EXPECT_EQ(got, c.delivered);
+  }
 }
 
 TEST_F(HttpTest, OneClientServesManyRequestsInTurn) {

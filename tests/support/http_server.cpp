@@ -253,6 +253,11 @@ void HttpServer::State::Serve(Connection* connection) {
 }
 
 void HttpServer::State::Answer(net::Socket socket, const Request& request, const Reply& reply) {
+  if (reply.silent) {
+    std::unique_lock<std::mutex> lock(mutex);
+    stall_wake.wait(lock, [this] { return stopping; });
+    return;
+  }
   BodySource source(reply);
   const uint64_t size = source.size();
   int status = reply.status;
@@ -402,6 +407,51 @@ void HttpServer::ClearRecords() {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->records.clear();
   state_->total = 0;
+}
+
+std::vector<Misbehaviour> Misbehaviours(const std::string& body) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  std::vector<Misbehaviour> cases(5);
+  cases[0] = {"never answers", Reply(), true};
+  cases[0].reply.silent = true;
+  cases[1] = {"stalls after the first MiB", Reply(), true};
+  cases[1].reply.body = body;
+  cases[1].reply.stall_after = kMiB;
+  cases[2] = {"closes after the first MiB", Reply(), false};
+  cases[2].reply.body = body;
+  cases[2].reply.drop_after = kMiB;
+  cases[3] = {"answers 500", Reply(), false};
+  cases[3].reply.status = 500;
+  cases[3].reply.body = "server fault";
+  cases[4] = {"answers 404", Reply(), false};
+  cases[4].reply.status = 404;
+  cases[4].reply.body = "not found";
+  return cases;
+}
+
+std::optional<std::chrono::milliseconds> RunAndStop(const std::function<void()>& call,
+                                                    std::atomic<bool>& cancel,
+                                                    const std::function<bool()>& ready,
+                                                    std::chrono::milliseconds delay) {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    call();
+    done = true;
+  });
+  std::optional<Clock::time_point> ready_at;
+  std::optional<Clock::time_point> stopped_at;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ready_at && ready()) ready_at = Clock::now();
+    if (ready_at && !stopped_at && Clock::now() - *ready_at >= delay) {
+      stopped_at = Clock::now();
+      cancel = true;
+    }
+  }
+  worker.join();
+  if (!stopped_at) return std::nullopt;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *stopped_at);
 }
 
 void HttpServer::ReleaseStalls() {

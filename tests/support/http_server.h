@@ -31,6 +31,8 @@
 //   stall_after  sends that many bytes, then waits until ReleaseStalls() or the server stops,
 //                then sends the rest (stop the client through its sink: its own time-out is long;
 //                once released, no answer of this server stalls any more);
+//   silent       records the request, then sends nothing at all until the server stops (a
+//                server that accepts and never answers);
 //   content_length = false   no Content-Length, the body ends when the connection closes;
 //   announced_length         the Content-Length to send instead of the true one (for example
 //                            fewer bytes than the body has: the whole body is sent anyway).
@@ -39,6 +41,8 @@
 // the server, wakes stalled answers and joins every thread.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -72,6 +76,7 @@ struct Reply {
   std::optional<uint64_t> announced_length;  // Content-Length to announce instead of the size
   std::optional<uint64_t> drop_after;        // close after this many body bytes
   std::optional<uint64_t> stall_after;       // wait after this many body bytes
+  bool silent = false;                       // never answer
 };
 
 using Handler = std::function<Reply(const Request&)>;
@@ -108,5 +113,25 @@ class HttpServer {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The ways a server misbehaves, for tables of tests; `hangs` when the answer never ends by itself,
+// so that only a stop ends the client's call.
+struct Misbehaviour {
+  const char* name;
+  Reply reply;
+  bool hangs;
+};
+
+// Accepts and never answers; stalls after the first MiB of `body`; closes after the first MiB;
+// answers 500; answers 404. `body` should be longer than 1 MiB.
+std::vector<Misbehaviour> Misbehaviours(const std::string& body);
+
+// Runs `call` on a thread of its own. Once `ready()` holds (looked at every 10 ms while the call
+// runs) and `delay` has passed after that, sets `cancel`. Gives the time from the stop to the
+// call's end, or nullopt when the call ended without a stop.
+std::optional<std::chrono::milliseconds> RunAndStop(const std::function<void()>& call,
+                                                    std::atomic<bool>& cancel,
+                                                    const std::function<bool()>& ready,
+                                                    std::chrono::milliseconds delay);
 
 }  // namespace launcher::test
