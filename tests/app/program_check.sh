@@ -19,13 +19,18 @@ if [[ "${1:-}" == --inside ]]; then
   platform=$1 folder=$2 name=$3 shots=$4
   title="Zemrik: Halvorn - Launcher"
   log="$folder/Halvorn/launcher.log"
-  fail() { echo "program check ($platform): $*" >&2; exit 1; }
+  fail() {
+    echo "program check ($platform): $*" >&2
+    [[ -f "$log" ]] && { echo "launcher.log:"; cat "$log"; } >&2
+    [[ -s "$folder/stderr.log" ]] && { echo "the launcher's errors:"; tail -n 20 "$folder/stderr.log"; } >&2
+    exit 1
+  }
 
   start() { # args...
     if [[ "$platform" == windows ]]; then
-      (cd "$folder" && exec wine "./$name" "$@") >/dev/null 2>&1 &
+      (cd "$folder" && exec wine "./$name" "$@") >/dev/null 2>"$folder/stderr.log" &
     else
-      (cd "$folder" && exec "./$name" "$@") >/dev/null 2>&1 &
+      (cd "$folder" && exec "./$name" "$@") >/dev/null 2>"$folder/stderr.log" &
     fi
     pid=$!
   }
@@ -41,6 +46,7 @@ if [[ "${1:-}" == --inside ]]; then
   wait_for_window() {
     for _ in $(seq 1 600); do
       xwininfo -root -tree | grep -qF "\"$title\"" && return 0
+      kill -0 "$pid" 2>/dev/null || fail "the launcher ended before its window showed"
       sleep 0.1
     done
     fail "no window titled \"$title\""
@@ -93,6 +99,7 @@ if [[ "${1:-}" == --inside ]]; then
     stop
     kill "$holder" 2>/dev/null || true
     wait "$holder" 2>/dev/null || true
+    xdotool keyup Shift_L  # the X server, which never resets, would keep it held
     grep -qxF "play at start: --play, Shift held: the launcher stays" <(cut -c10- "$log" | tr -d '\r') \
       || fail "with Shift held the log reads: $(cat "$log")"
   fi
@@ -201,9 +208,11 @@ if [[ "$platform" == windows ]]; then
 fi
 
 # A virtual X server on a display number it picks itself (-displayfd): xvfb-run -a guesses a
-# free number, which another run on the same machine may take at the same moment.
+# free number, which another run on the same machine may take at the same moment. -noreset keeps
+# it from resetting when its last client leaves: a launcher started while it resets after the one
+# before was ended cannot open the display, which a busy machine makes likely.
 display_file="$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 1 100); do [[ -s "$display_file" ]] && break; sleep 0.1; done
 [[ -s "$display_file" ]] || { echo "program check ($platform): Xvfb did not start" >&2; exit 1; }
