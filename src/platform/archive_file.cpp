@@ -15,9 +15,15 @@ namespace {
 // alone, and a numbered one is tried instead.
 constexpr int kTemporaryNames = 100;
 
-fs::path TemporaryName(const fs::path& folder, int attempt) {
-  const std::string number = attempt == 0 ? "" : "-" + std::to_string(attempt);
-  return folder / (".launcher-unpack" + number + ".tmp");
+// The temporary beside `file`, as the system's text: the names are built as plain text, without
+// taking a path apart, since this runs once for every file an unpack writes.
+fs::path::string_type TemporaryName(const fs::path::string_type& file, int attempt) {
+  static constexpr fs::path::value_type kSeparators[] = {'/', fs::path::preferred_separator, 0};
+  const std::string name =
+      ".launcher-unpack" + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + ".tmp";
+  const size_t slash = file.find_last_of(kSeparators);
+  const size_t folder = slash == fs::path::string_type::npos ? 0 : slash + 1;
+  return file.substr(0, folder) + fs::path::string_type(name.begin(), name.end());
 }
 
 }  // namespace
@@ -28,18 +34,37 @@ bool OutputFile::is_open() const { return handle_ != -1; }
 
 bool OutputFile::Open(const fs::path& path, bool executable) {
   Discard();
-  path_ = path;
-  const fs::path folder = path.parent_path();
+  path_ = path.native();
   for (int attempt = 0; attempt < kTemporaryNames; ++attempt) {
-    temp_ = TemporaryName(folder, attempt);
-    if (temp_ == path) continue;  // the file itself is named like a temporary
-    const Opened opened = OpenTemporary(temp_, executable);
+    temp_ = TemporaryName(path_, attempt);
+    if (temp_ == path_) continue;  // the file itself is named like a temporary
+    const Opened opened = OpenTemporary(executable);
     if (opened == Opened::kYes) return true;
     if (opened == Opened::kFailed) break;
   }
   error_ = LastErrorCode();
   temp_.clear();
   return false;
+}
+
+bool OutputFile::WriteWhole(const fs::path& path, bool executable, const void* data, size_t size) {
+  Discard();
+  path_ = path.native();
+  temp_ = path_;  // the file is its own temporary: a failure removes it
+  const Opened opened = OpenTemporary(executable);
+  if (opened == Opened::kNameTaken) {
+    temp_.clear();
+    return Open(path, executable) && Write(data, size) && Commit();
+  }
+  if (opened == Opened::kFailed) {
+    error_ = LastErrorCode();
+    temp_.clear();
+    return false;
+  }
+  if (!Write(data, size)) return false;
+  if (!CloseFile()) return Fail();
+  temp_.clear();
+  return true;
 }
 
 bool OutputFile::Commit() {

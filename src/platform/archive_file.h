@@ -15,7 +15,10 @@ namespace launcher {
 // One file being written. The data arrives in large pieces (whole decoded chunks), so each
 // Write goes straight to the system without a buffer of its own. The bytes go to a temporary
 // beside the file, which takes the file's name only once it is whole (Commit): a file cut short
-// by a full disk, a damaged archive or an ended program never stands under its real name.
+// by a full disk, a damaged archive or an ended program never stands under its real name. A
+// file whose data is all in hand (most files of an archive are small) is written in one piece
+// under a new name instead (WriteWhole), which saves the rename; only a program ended inside
+// that one write can leave it short.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -32,6 +35,12 @@ class OutputFile {
   // Closes the temporary and renames it to the file's name, replacing what is there; a link
   // there (a symbolic link, on Windows also a junction) is replaced itself, never followed.
   bool Commit();
+  // The whole file at once: `size` bytes of `data` (none for an empty file). A name not yet
+  // taken is created and written directly, and removed again when the write fails; a name
+  // already taken (a file, or a link) is replaced through a temporary, as Open, Write and Commit
+  // do.
+  bool WriteWhole(const std::filesystem::path& path, bool executable, const void* data,
+                  size_t size);
   // Closes and removes the temporary; nothing to do when no file is open.
   void Discard();
   bool is_open() const;
@@ -45,17 +54,18 @@ class OutputFile {
   enum class Opened { kYes, kNameTaken, kFailed };
 
   bool Fail();  // keeps the system's error, discards the file, returns false
-  // Creates `temp` anew, never opening what is already there.
-  Opened OpenTemporary(const std::filesystem::path& temp, bool executable);
+  // Creates `temp_` anew, never opening what is already there.
+  Opened OpenTemporary(bool executable);
   bool CloseFile();
   bool RenameIntoPlace();
   void RemoveTemporary();
 
   // A file descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE) when closed.
   intptr_t handle_ = -1;
-  std::filesystem::path path_;  // the file's own name
-  std::filesystem::path temp_;  // where its bytes go until Commit
-  uint32_t error_ = 0;          // the system's error of the last failure
+  // The file's own name, and the temporary its bytes go to until Commit, as the system's text.
+  std::filesystem::path::string_type path_;
+  std::filesystem::path::string_type temp_;
+  uint32_t error_ = 0;  // the system's error of the last failure
 };
 
 // Whether a system error code (errno on POSIX, GetLastError on Windows) says that the disk has

@@ -19,9 +19,9 @@ bool IsDiskFullError(uint32_t code) { return code == ENOSPC; }
 
 // O_EXCL with O_NOFOLLOW: whatever is at the name already, a link among it, is neither followed
 // nor written over. A program gets an execute bit for each read bit the umask leaves.
-OutputFile::Opened OutputFile::OpenTemporary(const std::filesystem::path& temp, bool executable) {
+OutputFile::Opened OutputFile::OpenTemporary(bool executable) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  const int fd = ::open(temp.c_str(), kFlags, executable ? 0777 : 0666);
+  const int fd = ::open(temp_.c_str(), kFlags, executable ? 0777 : 0666);
   if (fd < 0) return errno == EEXIST ? Opened::kNameTaken : Opened::kFailed;
   handle_ = fd;
   return Opened::kYes;

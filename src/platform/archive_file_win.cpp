@@ -36,9 +36,8 @@ bool IsDiskFullError(uint32_t code) {
 
 // CREATE_NEW neither opens nor follows what is already at the name. Windows files have no
 // execute mark: programs are known by their suffix.
-OutputFile::Opened OutputFile::OpenTemporary(const std::filesystem::path& temp,
-                                             bool /*executable*/) {
-  const HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+OutputFile::Opened OutputFile::OpenTemporary(bool /*executable*/) {
+  const HANDLE file = CreateFileW(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
@@ -78,7 +77,7 @@ bool OutputFile::CloseFile() {
 bool OutputFile::RenameIntoPlace() {
   if (MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
   const DWORD code = GetLastError();
-  if (RemoveLink(path_)) {
+  if (RemoveLink(std::filesystem::path(path_))) {
     return MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
   SetLastError(code);

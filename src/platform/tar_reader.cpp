@@ -135,11 +135,7 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
   TarState& s = state_;
   switch (s.sink) {
     case TarState::Sink::kFile:
-      if (!s.file.Write(data, size)) {
-        error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
-        return false;
-      }
-      break;
+      return WriteFile(data, size, error);
     case TarState::Sink::kMeta:
       if (s.meta.size() < kMaxMetaText) {
         s.meta.append(reinterpret_cast<const char*>(data),
@@ -150,6 +146,23 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
       break;
   }
   return true;
+}
+
+// The first piece of a file's data makes the file: written whole when it is all of the data,
+// else begun in a temporary that the later pieces go to.
+bool TarReader::WriteFile(const uint8_t* data, size_t size, std::string& error) {
+  TarState& s = state_;
+  bool written;
+  if (!s.file_waits) {
+    written = s.file.Write(data, size);
+  } else if (size == s.data_left) {
+    written = s.file.WriteWhole(s.file_path, s.file_executable, data, size);
+  } else {
+    written = s.file.Open(s.file_path, s.file_executable) && s.file.Write(data, size);
+  }
+  s.file_waits = false;
+  if (!written) error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
+  return written;
 }
 
 bool TarReader::StartEntry(std::string& error) {
@@ -228,11 +241,9 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
     return false;
   }
   s.file_path = ArchiveDestPath(s.dest, mapped);
+  s.file_executable = executable;
+  s.file_waits = true;
   s.folders.MakeParents(mapped);
-  if (!s.file.Open(s.file_path, executable)) {
-    error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
-    return false;
-  }
   s.written[NameKey(name)] = {mapped, executable};
   s.sink = TarState::Sink::kFile;
   return true;
@@ -297,6 +308,7 @@ bool TarReader::CopyFile(const fs::path& source, const fs::path& out, bool execu
 bool TarReader::FinishEntry(std::string& error) {
   TarState& s = state_;
   s.in_data = false;
+  if (s.file_waits && !WriteFile(nullptr, 0, error)) return false;  // an empty file
   if (s.file.is_open() && !s.file.Commit()) {
     error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
     return false;

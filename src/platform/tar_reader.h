@@ -37,6 +37,9 @@ struct TarState {
 
   OutputFile file;           // at most one output file is open
   std::filesystem::path file_path;
+  bool file_executable = false;
+  bool file_waits = false;   // the entry's file is made when its data comes: in one piece
+                             // when the piece at hand holds all of it
   ArchiveFolders folders;    // makes the parent folders of what is written
 
   int zero_blocks = 0;       // zero blocks in a row; two end the archive
@@ -91,6 +94,7 @@ class TarReader {
 
  private:
   bool TakeData(const uint8_t* data, size_t size, std::string& error);
+  bool WriteFile(const uint8_t* data, size_t size, std::string& error);
   bool StartEntry(std::string& error);
   bool StartFile(const std::string& name, bool executable, std::string& error);
   bool CopyLink(const std::string& name, const std::string& target, std::string& error);

@@ -94,7 +94,9 @@ std::string ReadFailure(zip_error_t* failure, const EntryInfo& info) {
 }
 
 // Streams one entry into its output file, which replaces what is there once it is whole; false
-// with the message's end (" (" + the reason + ")") in `reason`.
+// with the message's end (" (" + the reason + ")") in `reason`. An entry that fits the buffer
+// is read whole before anything is written, so that damaged data makes no file at all, and is
+// then written in one piece.
 bool WriteEntry(zip_t* archive, zip_uint64_t index, const EntryInfo& info, const fs::path& out,
                 char* buffer, std::string& reason) {
   EntryReader entry(zip_fopen_index(archive, index, 0));
@@ -102,14 +104,30 @@ bool WriteEntry(zip_t* archive, zip_uint64_t index, const EntryInfo& info, const
     reason = " (" + ReadFailure(zip_get_error(archive), info) + ")";
     return false;
   }
+  size_t filled = 0;
+  bool whole = false;
+  while (!whole && filled < kCopyBufferSize) {
+    const zip_int64_t count = zip_fread(entry.get(), buffer + filled, kCopyBufferSize - filled);
+    if (count < 0) {  // damaged data, a bad checksum, a read failure
+      reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
+      return false;
+    }
+    whole = count == 0;
+    filled += static_cast<size_t>(count);
+  }
   OutputFile file;
-  if (!file.Open(out, info.executable)) {
+  if (whole) {
+    if (file.WriteWhole(out, info.executable, buffer, filled)) return true;
+    reason = file.ErrorText("");
+    return false;
+  }
+  if (!file.Open(out, info.executable) || !file.Write(buffer, filled)) {
     reason = file.ErrorText("");
     return false;
   }
   for (;;) {
     const zip_int64_t count = zip_fread(entry.get(), buffer, kCopyBufferSize);
-    if (count < 0) {  // damaged data, a bad checksum, a read failure
+    if (count < 0) {
       reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
       return false;
     }

@@ -144,29 +144,33 @@ class ArchiveDiskTest : public ::testing::Test {
   std::string error_;
 };
 
+// A file that does not fit, written in one piece (its data all in hand) or through a temporary
+// (its data in several pieces), leaves nothing of itself.
 TEST_F(ArchiveDiskTest, AFullDiskSaysSo) {
   TmpfsMount disk(scratch_ / "disk", 1u << 20);
   if (!disk.ok()) GTEST_SKIP() << disk.reason();
   const std::string small = test::SampleBytes(100 * 1024, 1);
-  const std::string big = test::SampleBytes(2u << 20, 2);
-  const std::string half = test::SampleBytes(600 * 1024, 3);
+  for (const size_t size : {size_t{950} << 10, size_t{5} << 20}) {
+    SCOPED_TRACE(size);
+    const std::string big = test::SampleBytes(size, 2);
+    fs::remove_all(dest_);
+    EXPECT_FALSE(Zip({{"small", small}, {"big", big}}));
+    EXPECT_EQ(error_, "cannot write " + Out("big") + FromZip() + kDiskFull);
+    EXPECT_EQ(EntriesUnder(dest_), (Entries{"small"}));
 
-  EXPECT_FALSE(Zip({{"small", small}, {"big", big}}));
-  EXPECT_EQ(error_, "cannot write " + Out("big") + FromZip() + kDiskFull);
-  EXPECT_EQ(EntriesUnder(dest_), (Entries{"small"}));
-  fs::remove_all(dest_);
-
-  test::TarWriter tar;
-  tar.File("small", small);
-  tar.File("big", big);
-  EXPECT_FALSE(Tar(tar));
-  EXPECT_EQ(error_, "cannot write " + Out("big") + kDiskFull);
-  EXPECT_EQ(EntriesUnder(dest_), (Entries{"small"}));
-  fs::remove_all(dest_);
+    fs::remove_all(dest_);
+    test::TarWriter tar;
+    tar.File("small", small);
+    tar.File("big", big);
+    EXPECT_FALSE(Tar(tar));
+    EXPECT_EQ(error_, "cannot write " + Out("big") + kDiskFull);
+    EXPECT_EQ(EntriesUnder(dest_), (Entries{"small"}));
+  }
 
   // A link's copy that does not fit fails as a file does.
+  fs::remove_all(dest_);
   test::TarWriter link;
-  link.File("half", half);
+  link.File("half", test::SampleBytes(600 * 1024, 3));
   link.Symlink("copy", "half");
   EXPECT_FALSE(Tar(link));
   EXPECT_EQ(error_, "cannot write " + Out("copy") + kDiskFull);
