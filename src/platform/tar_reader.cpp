@@ -240,6 +240,9 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
     error = "unsafe path in the archive: " + name;
     return false;
   }
+  // A name that ends in a separator names a folder (old tar writers marked folders so, with the
+  // type of a file): as for a folder entry, nothing is created.
+  if (mapped.back() == '/' || mapped.back() == '\\') return true;
   s.file_path = ArchiveDestPath(s.dest, mapped);
   s.file_executable = executable;
   s.file_waits = true;

@@ -94,12 +94,18 @@ TEST_F(ExtractTarXzTest, WritesFilesUnderTheirNamesAndThePrefix) {
   old_style.name = "old.txt";
   tar.Add(old_style, "old");
   tar.Folder("made/nothing/");
+  TarHeader old_folder;  // old writers marked a folder by its name alone
+  old_folder.ustar = false;
+  old_folder.type = '\0';
+  old_folder.name = "old-folder/";
+  tar.Add(old_folder, "");
   ASSERT_TRUE(Unpack(tar.Finish())) << error_;
   EXPECT_THAT(FilesUnder(dest_),
               ElementsAre(Pair("a/b/c.h", "header"), Pair("old.txt", "old"), Pair("seven", "7"),
                           Pair("top/a.txt", "A"), Pair("top/empty", ""),
                           Pair("top/sub/b.bin", std::string(1000, 'b'))));
   EXPECT_FALSE(fs::exists(dest_ / "made"));
+  EXPECT_FALSE(fs::exists(dest_ / "old-folder"));
 }
 
 TEST_F(ExtractTarXzTest, TheMapperChoosesNamesAndReplacesExistingFiles) {
