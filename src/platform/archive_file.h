@@ -1,7 +1,7 @@
-// The files and folders the unpackers write: one output file at a time, written through a
-// temporary with raw, unbuffered writes of large pieces, and the folders on its way. Neither is
-// ever reached through a link that was already in the destination: such a link is replaced, so
-// nothing lands outside it.
+// The files and folders the unpackers write: one output file at a time, which takes its name
+// only whole, written with raw, unbuffered writes of large pieces, and the folders on its way.
+// Neither is ever reached through a link that was already in the destination: such a link is
+// replaced, so nothing lands outside it.
 #pragma once
 
 #include <cstddef>
