@@ -25,7 +25,7 @@ Outcome Unpack(const std::filesystem::path& root, const NameMapper& mapper, cons
                size_t size, size_t piece) {
   Outcome outcome;
   {
-    TarReader reader(root / "out", mapper);
+    TarReader reader(root / "out", mapper, "stream.tar");
     outcome.ok = true;
     size_t grow = 1;
     for (size_t at = 0; at < size && outcome.ok;) {
@@ -34,7 +34,7 @@ Outcome Unpack(const std::filesystem::path& root, const NameMapper& mapper, cons
       outcome.ok = reader.Feed(data + at, take, outcome.error);
       at += take;
     }
-    if (outcome.ok) outcome.ok = reader.Close(outcome.error);
+    if (outcome.ok) outcome.ok = reader.Finish(outcome.error);
   }
   Check(outcome.ok || !outcome.error.empty(), "a failed unpack gave no sentence");
   CheckOnlyInside(root);

@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string reader_error;
   bool reader_ok;
   {
-    TarReader reader(root / "out", mapper);
-    reader_ok = reader.Feed(data + 1, size - 1, reader_error) && reader.Close(reader_error);
+    TarReader reader(root / "out", mapper, in / "fuzz.tar.xz");
+    reader_ok = reader.Feed(data + 1, size - 1, reader_error) && reader.Finish(reader_error);
   }
   Check(ok == reader_ok && error == reader_error,
         "unpacked from xz the tar ended otherwise: \"" + error + "\" against \"" + reader_error +

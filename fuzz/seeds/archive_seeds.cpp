@@ -1,4 +1,5 @@
 // Archives for the zip, tar.xz and tar stream targets, made with the tests' writers.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,31 @@ std::string SmallTar() {
   return tar.Finish();
 }
 
-std::string ZipBytes(const std::vector<ZipEntry>& entries) {
+// Sparse entries, refused: a pax 1.0 one and an old GNU one.
+std::string SparseTar() {
+  TarWriter tar;
+  tar.File("a.txt", "a");
+  tar.Pax({{"GNU.sparse.major", "1"},
+           {"GNU.sparse.minor", "0"},
+           {"GNU.sparse.name", "sp"},
+           {"GNU.sparse.realsize", "1048576"}});
+  tar.File("./GNUSparseFile.1/sp", std::string(1024, 's'));
+  tar.Add(TarHeader{.name = "old-sp", .type = 'S'}, std::string(512, 's'));
+  return tar.Finish();
+}
+
+// A stream cut inside a file's data.
+std::string CutTar() {
+  TarWriter tar;
+  tar.File("a.txt", "a");
+  tar.File("cut.bin", std::string(2000, 'c'));
+  return tar.bytes().substr(0, 1024 + 512 + 700);
+}
+
+std::string ZipBytes(const std::vector<ZipEntry>& entries, uint16_t method = 0) {
   test::ScratchDir dir;
   test::WriteZip(dir / "seed.zip", entries);
+  if (method != 0) test::SetZipEntryMethod(dir / "seed.zip", entries.back().name, method);
   return test::ReadFile(dir / "seed.zip");
 }
 
@@ -68,6 +91,11 @@ void MakeZipSeeds(Seeds& out) {
   }
   out.Add("unsafe", std::string(1, 0) + ZipBytes({{.name = "a/../../x", .data = "x"}}));
   out.Add("empty", std::string(1, 0) + ZipBytes({}));
+  out.Add(
+      "deflate64",
+      std::string(1, 0) + ZipBytes({{.name = "a", .data = "a"},
+                                    {.name = "b", .data = std::string(300, 'b'), .deflate = false}},
+                                   9));
 }
 
 void MakeTarXzSeeds(Seeds& out) {
@@ -75,6 +103,8 @@ void MakeTarXzSeeds(Seeds& out) {
   out.Add("tar_clang_rules", std::string(1, 4) + SampleTar());
   out.Add("xz_identity", std::string(1, 1) + test::XzCompress(SampleTar(), 0, 0));
   out.Add("xz_small", std::string(1, 1) + test::XzCompress(SmallTar(), 0, 0));
+  out.Add("tar_sparse", std::string(1, 0) + SparseTar());
+  out.Add("tar_cut", std::string(1, 0) + CutTar());
 }
 
 void MakeTarStreamSeeds(Seeds& out) {
@@ -82,6 +112,8 @@ void MakeTarStreamSeeds(Seeds& out) {
   out.Add("growing", std::string("\x00\x00\x00", 3) + SampleTar());
   out.Add("odd_pieces", std::string("\xff\x01\x02", 3) + SampleTar());
   out.Add("small", std::string("\x07\x00\x01", 3) + SmallTar());
+  out.Add("sparse", std::string("\x05\x01\x00", 3) + SparseTar());
+  out.Add("cut", std::string("\x03\x00\x00", 3) + CutTar());
 }
 
 const bool registered = RegisterSeeds("zip", MakeZipSeeds) &&

@@ -1,6 +1,7 @@
-// The files and folders the unpackers write: one output file opened for raw, unbuffered writes
-// of large pieces, and the folders on its way. Neither is ever reached through a link that was
-// already in the destination: such a link is replaced, so nothing lands outside it.
+// The files and folders the unpackers write: one output file at a time, which takes its name
+// only whole, written with raw, unbuffered writes of large pieces, and the folders on its way.
+// Neither is ever reached through a link that was already in the destination: such a link is
+// replaced, so nothing lands outside it.
 #pragma once
 
 #include <cstddef>
@@ -12,29 +13,64 @@
 namespace launcher {
 
 // One file being written. The data arrives in large pieces (whole decoded chunks), so each
-// Write goes straight to the system without a buffer of its own.
+// Write goes straight to the system without a buffer of its own. The bytes go to a temporary
+// beside the file, which takes the file's name only once it is whole (Commit): a file cut short
+// by a full disk, a damaged archive or an ended program never stands under its real name. A
+// file whose data is all in hand (most files of an archive are small) is written in one piece
+// under a new name instead (WriteWhole), which saves the rename; only a program ended inside
+// that one write can leave it short.
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile();
+  ~OutputFile();  // discards a file that was not committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates `path` or empties the file already there; a link at `path` (a symbolic link, on
-  // Windows also a junction) is removed first, never followed. `executable` marks the file as a
-  // program where the system has such a mark (POSIX execute bits; nothing on Windows).
+  // Starts the file that will be `path`, in a new temporary in its folder; `path` itself is left
+  // as it is until Commit. `executable` marks the file as a program where the system has such a
+  // mark (POSIX execute bits, as the umask allows; nothing on Windows).
   bool Open(const std::filesystem::path& path, bool executable);
   // Appends all `size` bytes; false when the system takes fewer (a full disk).
   bool Write(const void* data, size_t size);
-  // Closes the file; false when the system reports a failure at that point. Nothing to do
-  // when no file is open.
-  bool Close();
+  // Closes the temporary and renames it to the file's name, replacing what is there; a link
+  // there (a symbolic link, on Windows also a junction) is replaced itself, never followed.
+  bool Commit();
+  // The whole file at once: `size` bytes of `data` (none for an empty file). A name not yet
+  // taken is created and written directly, and removed again when the write fails; a name
+  // already taken (a file, or a link) is replaced through a temporary, as Open, Write and Commit
+  // do.
+  bool WriteWhole(const std::filesystem::path& path, bool executable, const void* data,
+                  size_t size);
+  // Closes and removes the temporary; nothing to do when no file is open.
+  void Discard();
   bool is_open() const;
 
+  // After a call that returned false: `text`, then the system's reason in the "(code: words)"
+  // form, then " (is the drive full?)" when the disk or its table of files is full. A failing
+  // call discards the file, so that nothing of it is left behind.
+  std::string ErrorText(const std::string& text) const;
+
  private:
+  enum class Opened { kYes, kNameTaken, kFailed };
+
+  bool Fail();  // keeps the system's error, discards the file, returns false
+  // Creates `temp_` anew, never opening what is already there.
+  Opened OpenTemporary(bool executable);
+  bool CloseFile();
+  bool RenameIntoPlace();
+  void RemoveTemporary();
+
   // A file descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE) when closed.
   intptr_t handle_ = -1;
+  // The file's own name, and the temporary its bytes go to until Commit, as the system's text.
+  std::filesystem::path::string_type path_;
+  std::filesystem::path::string_type temp_;
+  uint32_t error_ = 0;  // the system's error of the last failure
 };
+
+// Whether a system error code (errno on POSIX, GetLastError on Windows) says that the disk has
+// no room left.
+bool IsDiskFullError(uint32_t code);
 
 // Removes `path` itself when it is a link (a symbolic link; on Windows also a junction),
 // leaving what it points at alone. True when a link was removed.

@@ -9,10 +9,6 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-OutputFile::~OutputFile() { Close(); }
-
-bool OutputFile::is_open() const { return handle_ != -1; }
-
 // Only symbolic links and junctions count: other reparse points (cloud placeholders, dedup
 // files) hold the file's own data.
 bool RemoveLink(const std::filesystem::path& path) {
@@ -34,15 +30,22 @@ bool RemoveLink(const std::filesystem::path& path) {
   return DeleteFileW(path.c_str()) != 0;
 }
 
-// Windows files have no execute mark: programs are known by their suffix.
-bool OutputFile::Open(const std::filesystem::path& path, bool /*executable*/) {
-  Close();
-  RemoveLink(path);
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+bool IsDiskFullError(uint32_t code) {
+  return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+}
+
+// CREATE_NEW neither opens nor follows what is already at the name. Windows files have no
+// execute mark: programs are known by their suffix.
+OutputFile::Opened OutputFile::OpenTemporary(bool /*executable*/) {
+  const HANDLE file = CreateFileW(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Opened::kNameTaken
+                                                                     : Opened::kFailed;
+  }
   handle_ = reinterpret_cast<intptr_t>(file);
-  return true;
+  return Opened::kYes;
 }
 
 bool OutputFile::Write(const void* data, size_t size) {
@@ -51,8 +54,10 @@ bool OutputFile::Write(const void* data, size_t size) {
   while (size > 0) {
     const DWORD piece = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(AsHandle(handle_), bytes, piece, &written, nullptr) || written == 0) {
-      return false;
+    if (!WriteFile(AsHandle(handle_), bytes, piece, &written, nullptr)) return Fail();
+    if (written == 0) {
+      SetLastError(ERROR_DISK_FULL);  // a file takes nothing only when there is no room
+      return Fail();
     }
     bytes += written;
     size -= written;
@@ -60,11 +65,25 @@ bool OutputFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool OutputFile::Close() {
+bool OutputFile::CloseFile() {
   if (handle_ == -1) return true;
-  const BOOL closed = CloseHandle(AsHandle(handle_));
+  const BOOL closed = ::CloseHandle(AsHandle(handle_));
   handle_ = -1;
   return closed != 0;
 }
+
+// MoveFileExW replaces a file, and a symbolic link to a file, at the name; a folder link there
+// (a junction) goes first, as a link, and the rename is tried again.
+bool OutputFile::RenameIntoPlace() {
+  if (MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  const DWORD code = GetLastError();
+  if (RemoveLink(std::filesystem::path(path_))) {
+    return MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+  SetLastError(code);
+  return false;
+}
+
+void OutputFile::RemoveTemporary() { DeleteFileW(temp_.c_str()); }
 
 }  // namespace launcher

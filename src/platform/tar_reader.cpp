@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
+#include <fstream>
+#include <new>
 
 #include "platform/platform.h"
 #include "platform/archive_path.h"
@@ -16,6 +17,9 @@ constexpr size_t kBlock = 512;
 // A meta entry longer than this keeps only its start: real names are far shorter, and a
 // crafted archive must not make the reader hold gigabytes.
 constexpr size_t kMaxMetaText = 1 << 20;
+
+// A link's copy is streamed through one buffer of this size.
+constexpr size_t kCopyBufferSize = 1 << 20;
 
 // Header fields: offset and size.
 constexpr size_t kNameAt = 0, kNameSize = 100;
@@ -87,9 +91,10 @@ bool ReadPaxSize(const std::string& text, uint64_t& size) {
 
 }  // namespace
 
-TarReader::TarReader(const fs::path& dest, const NameMapper& mapper) {
+TarReader::TarReader(const fs::path& dest, const NameMapper& mapper, const fs::path& archive) {
   state_.dest = dest;
   state_.mapper = mapper;
+  state_.archive = PathToUtf8(archive);
   state_.folders = ArchiveFolders(dest);
 }
 
@@ -130,11 +135,7 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
   TarState& s = state_;
   switch (s.sink) {
     case TarState::Sink::kFile:
-      if (!s.file.Write(data, size)) {
-        error = "cannot write " + PathToUtf8(s.file_path);
-        return false;
-      }
-      break;
+      return WriteFile(data, size, error);
     case TarState::Sink::kMeta:
       if (s.meta.size() < kMaxMetaText) {
         s.meta.append(reinterpret_cast<const char*>(data),
@@ -145,6 +146,23 @@ bool TarReader::TakeData(const uint8_t* data, size_t size, std::string& error) {
       break;
   }
   return true;
+}
+
+// The first piece of a file's data makes the file: written whole when it is all of the data,
+// else begun in a temporary that the later pieces go to.
+bool TarReader::WriteFile(const uint8_t* data, size_t size, std::string& error) {
+  TarState& s = state_;
+  bool written;
+  if (!s.file_waits) {
+    written = s.file.Write(data, size);
+  } else if (size == s.data_left) {
+    written = s.file.WriteWhole(s.file_path, s.file_executable, data, size);
+  } else {
+    written = s.file.Open(s.file_path, s.file_executable) && s.file.Write(data, size);
+  }
+  s.file_waits = false;
+  if (!written) error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
+  return written;
 }
 
 bool TarReader::StartEntry(std::string& error) {
@@ -171,6 +189,17 @@ bool TarReader::StartEntry(std::string& error) {
   // Names set by meta entries belong to the next real entry. Meta entries neither take nor
   // clear them: GNU tar writes a 'K' entry, then an 'L' entry, then the link that uses both.
   if (!IsMetaType(s.type)) {
+    // A sparse file's data is a map and the pieces that are not holes: written as it stands it
+    // would be wrong, so it is refused. Old GNU archives mark it by type, pax ones by records.
+    if (s.type == 'S' || s.sparse) {
+      const std::string& shown = !s.sparse_name.empty() ? s.sparse_name
+                                 : !s.pax_path.empty()  ? s.pax_path
+                                 : !s.long_name.empty() ? s.long_name
+                                                        : name;
+      error = "cannot unpack the sparse file " + shown + " from " + s.archive;
+      return false;
+    }
+    s.meta_pending = false;
     if (!s.long_name.empty()) name = std::move(s.long_name);
     if (!s.pax_path.empty()) name = std::move(s.pax_path);  // a pax path wins over a long name
     if (!s.link_name.empty()) link = std::move(s.link_name);
@@ -190,11 +219,11 @@ bool TarReader::StartEntry(std::string& error) {
   } else if (IsFileType(s.type)) {
     if (!StartFile(name, executable, error)) return false;
   } else if (s.type == '1') {
-    CopyLink(name, link);
+    if (!CopyLink(name, link, error)) return false;
   } else if (s.type == '2') {
     const size_t slash = name.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-    CopyLink(name, folder + link);
+    if (!CopyLink(name, folder + link, error)) return false;
   }
   // 'g' and every other type ('5' folders, devices, FIFOs...): nothing is created.
 
@@ -211,13 +240,14 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
     error = "unsafe path in the archive: " + name;
     return false;
   }
+  // A name that ends in a separator names a folder (old tar writers marked folders so, with the
+  // type of a file): as for a folder entry, nothing is created.
+  if (mapped.back() == '/' || mapped.back() == '\\') return true;
   s.file_path = ArchiveDestPath(s.dest, mapped);
+  s.file_executable = executable;
+  s.file_waits = true;
   s.folders.MakeParents(mapped);
-  if (!s.file.Open(s.file_path, executable)) {
-    error = "cannot write " + PathToUtf8(s.file_path);
-    return false;
-  }
-  s.written[NameKey(name)] = mapped;
+  s.written[NameKey(name)] = {mapped, executable};
   s.sink = TarState::Sink::kFile;
   return true;
 }
@@ -225,27 +255,69 @@ bool TarReader::StartFile(const std::string& name, bool executable, std::string&
 // A link becomes a copy of the file written for its target. The target resolves only through
 // the names written earlier in this stream, so a link can neither reach outside the
 // destination nor copy a file that this stream did not write. Unsafe names, unknown targets
-// and failed copies create nothing and are not errors.
-void TarReader::CopyLink(const std::string& name, const std::string& target) {
+// and targets that cannot be read create nothing and are not errors; a copy that cannot be
+// written is, as a file that cannot be written is.
+bool TarReader::CopyLink(const std::string& name, const std::string& target, std::string& error) {
   TarState& s = state_;
   const std::string mapped = s.mapper ? s.mapper(name) : name;
-  if (mapped.empty() || !IsSafeArchivePath(mapped)) return;
+  if (mapped.empty() || !IsSafeArchivePath(mapped)) return true;
   const auto found = s.written.find(NameKey(target));
-  if (found == s.written.end()) return;
-  const fs::path source = ArchiveDestPath(s.dest, found->second);
+  if (found == s.written.end()) return true;
+  const TarState::Written source = found->second;  // the table may grow below
   const fs::path out = ArchiveDestPath(s.dest, mapped);
   s.folders.MakeParents(mapped);
-  RemoveLink(out);  // a link already there is replaced, never written through
-  std::error_code ec;
-  fs::copy_file(source, out, fs::copy_options::overwrite_existing, ec);
-  if (!ec) s.written[NameKey(name)] = mapped;
+  bool copied = false;
+  if (!CopyFile(ArchiveDestPath(s.dest, source.mapped), out, source.executable, copied, error)) {
+    return false;
+  }
+  if (copied) s.written[NameKey(name)] = {mapped, source.executable};
+  return true;
+}
+
+// Streams `source` into `out` through the output file, so that the copy, as every file, takes
+// its name only once it is whole. `copied` stays false when the source cannot be read.
+bool TarReader::CopyFile(const fs::path& source, const fs::path& out, bool executable, bool& copied,
+                         std::string& error) {
+  TarState& s = state_;
+  std::ifstream in(source, std::ios::binary);
+  if (!in) return true;
+  if (!s.copy_buffer) s.copy_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
+  if (!s.copy_buffer) return true;
+  const std::string what = "cannot write " + PathToUtf8(out);
+  if (!s.file.Open(out, executable)) {
+    error = s.file.ErrorText(what);
+    return false;
+  }
+  while (in) {
+    in.read(s.copy_buffer.get(), kCopyBufferSize);
+    const size_t count = static_cast<size_t>(in.gcount());
+    if (count > 0 && !s.file.Write(s.copy_buffer.get(), count)) {
+      error = s.file.ErrorText(what);
+      return false;
+    }
+  }
+  if (in.bad()) {
+    s.file.Discard();
+    return true;
+  }
+  if (!s.file.Commit()) {
+    error = s.file.ErrorText(what);
+    return false;
+  }
+  copied = true;
+  return true;
 }
 
 bool TarReader::FinishEntry(std::string& error) {
   TarState& s = state_;
   s.in_data = false;
-  if (!Close(error)) return false;
+  if (s.file_waits && !WriteFile(nullptr, 0, error)) return false;  // an empty file
+  if (s.file.is_open() && !s.file.Commit()) {
+    error = s.file.ErrorText("cannot write " + PathToUtf8(s.file_path));
+    return false;
+  }
   if (s.sink != TarState::Sink::kMeta) return true;
+  s.meta_pending = true;
   if (s.type == 'L') s.long_name = UpToNul(s.meta);
   if (s.type == 'K') s.link_name = UpToNul(s.meta);
   if (s.type == 'x') ApplyPax();
@@ -254,8 +326,10 @@ bool TarReader::FinishEntry(std::string& error) {
 }
 
 // Records of the form "<length> <key>=<value>\n". "path", "linkpath" and "size" are used: the
-// size is the one record that moves the next entry's data, so it is honoured; the others (times,
-// owners, sparse maps) leave the stream's layout as the header has it.
+// size is the one record that moves the next entry's data, so it is honoured. Any "GNU.sparse."
+// record (major, minor, name, realsize, size, map, numblocks, offset, numbytes) marks the next
+// entry as a sparse file; the others (times, owners) leave the stream's layout as the header has
+// it.
 void TarReader::ApplyPax() {
   TarState& s = state_;
   const std::string& text = s.meta;
@@ -276,6 +350,9 @@ void TarReader::ApplyPax() {
       s.pax_path = body.substr(5);
     } else if (body.compare(0, 9, "linkpath=") == 0) {
       s.link_name = body.substr(9);
+    } else if (body.compare(0, 11, "GNU.sparse.") == 0) {
+      s.sparse = true;
+      if (body.compare(11, 5, "name=") == 0) s.sparse_name = body.substr(16);
     } else if (body.compare(0, 5, "size=") == 0) {
       uint64_t size = 0;
       if (ReadPaxSize(body.substr(5), size)) {
@@ -287,14 +364,20 @@ void TarReader::ApplyPax() {
   }
 }
 
-bool TarReader::Close(std::string& error) {
+// Where the stream may end: before the first byte of a header, with no meta entry waiting for
+// the entry it names. A header begun with zero bytes only is record padding that was cut.
+bool TarReader::Between() const {
+  const TarState& s = state_;
+  if (s.in_data || s.skip_left > 0 || s.meta_pending) return false;
+  return std::all_of(s.header, s.header + s.header_fill, [](uint8_t b) { return b == 0; });
+}
+
+bool TarReader::Finish(std::string& error) {
   TarState& s = state_;
-  if (!s.file.is_open()) return true;
-  if (!s.file.Close()) {
-    error = "cannot write " + PathToUtf8(s.file_path);
-    return false;
-  }
-  return true;
+  if (s.ended || Between()) return true;
+  s.file.Discard();
+  error = "the tar data ends early: " + s.archive;
+  return false;
 }
 
 }  // namespace launcher

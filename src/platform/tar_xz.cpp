@@ -269,7 +269,7 @@ bool ExtractTarXz(const fs::path& archive, const fs::path& dest, const NameMappe
   // Pieces are taken in order, so a failure of the reader on early data is what is reported,
   // not the decoder's on later data. After the tar's end marker the rest of the xz input is
   // still decoded (and its checks verified) but nothing more is written.
-  TarReader reader(dest, mapper);
+  TarReader reader(dest, mapper, archive);
   for (;;) {
     Piece piece;
     ahead.Next(piece);
@@ -286,7 +286,7 @@ bool ExtractTarXz(const fs::path& archive, const fs::path& dest, const NameMappe
   }
   ahead.Stop();
   if (!source.Result(error)) return false;
-  return reader.Close(error);
+  return reader.Finish(error);
 }
 
 }  // namespace launcher

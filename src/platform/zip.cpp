@@ -44,6 +44,7 @@ Archive OpenArchive(const fs::path& zip) {
 struct EntryInfo {
   std::string name;  // '\' already turned into '/'
   uint64_t size = 0;
+  uint16_t method = 0;  // the compression method's number, as the archive states it
   bool folder = false;
   bool executable = false;
 };
@@ -58,6 +59,7 @@ bool ReadEntryInfo(zip_t* archive, zip_uint64_t index, EntryInfo& info) {
     if (c == '\\') c = '/';
   }
   info.size = stat.size;
+  info.method = (stat.valid & ZIP_STAT_COMP_METHOD) != 0 ? stat.comp_method : 0;
   zip_uint8_t system = 0;
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0) {
@@ -73,20 +75,73 @@ bool ReadEntryInfo(zip_t* archive, zip_uint64_t index, EntryInfo& info) {
   return true;
 }
 
-// Streams one entry into its output file, replacing what is there.
-bool WriteEntry(zip_t* archive, zip_uint64_t index, const fs::path& out, bool executable,
-                char* buffer) {
+// Why libzip could not read an entry, for the end of the message: a method it cannot decode by
+// its number (7-Zip's Deflate64, LZMA, PPMd, XZ, and bzip2 where libzip is built without it),
+// damaged data as such, anything else in libzip's words.
+std::string ReadFailure(zip_error_t* failure, const EntryInfo& info) {
+  switch (zip_error_code_zip(failure)) {
+    case ZIP_ER_COMPNOTSUPP:
+      return "compression method " + std::to_string(info.method) + " is not supported";
+    case ZIP_ER_CRC:
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+    case ZIP_ER_INCONS:
+    case ZIP_ER_EOF:
+      return "the entry's data is damaged";
+    default:
+      return zip_error_strerror(failure);
+  }
+}
+
+// Streams one entry into its output file, which replaces what is there once it is whole; false
+// with the message's end (" (" + the reason + ")") in `reason`. An entry that fits the buffer
+// is read whole before anything is written, so that damaged data makes no file at all, and is
+// then written in one piece.
+bool WriteEntry(zip_t* archive, zip_uint64_t index, const EntryInfo& info, const fs::path& out,
+                char* buffer, std::string& reason) {
   EntryReader entry(zip_fopen_index(archive, index, 0));
-  if (!entry) return false;
+  if (!entry) {
+    reason = " (" + ReadFailure(zip_get_error(archive), info) + ")";
+    return false;
+  }
+  size_t filled = 0;
+  bool whole = false;
+  while (!whole && filled < kCopyBufferSize) {
+    const zip_int64_t count = zip_fread(entry.get(), buffer + filled, kCopyBufferSize - filled);
+    if (count < 0) {  // damaged data, a bad checksum, a read failure
+      reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
+      return false;
+    }
+    whole = count == 0;
+    filled += static_cast<size_t>(count);
+  }
   OutputFile file;
-  if (!file.Open(out, executable)) return false;
+  if (whole) {
+    if (file.WriteWhole(out, info.executable, buffer, filled)) return true;
+    reason = file.ErrorText("");
+    return false;
+  }
+  if (!file.Open(out, info.executable) || !file.Write(buffer, filled)) {
+    reason = file.ErrorText("");
+    return false;
+  }
   for (;;) {
     const zip_int64_t count = zip_fread(entry.get(), buffer, kCopyBufferSize);
-    if (count < 0) return false;  // damaged data, a bad checksum, a read failure
+    if (count < 0) {
+      reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
+      return false;
+    }
     if (count == 0) break;
-    if (!file.Write(buffer, static_cast<size_t>(count))) return false;
+    if (!file.Write(buffer, static_cast<size_t>(count))) {
+      reason = file.ErrorText("");
+      return false;
+    }
   }
-  return file.Close();
+  if (!file.Commit()) {
+    reason = file.ErrorText("");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -126,8 +181,9 @@ bool ExtractZip(const fs::path& zip, const fs::path& dest, const NameMapper& map
     const fs::path out = ArchiveDestPath(dest, mapped);
     folders.MakeParents(mapped);  // a failure shows when the file is opened
     if (!buffer) buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
-    if (!buffer || !WriteEntry(archive.get(), i, out, info.executable, buffer.get())) {
-      error = "cannot write " + PathToUtf8(out) + " from " + PathToUtf8(zip);
+    std::string reason = " (out of memory)";
+    if (!buffer || !WriteEntry(archive.get(), i, info, out, buffer.get(), reason)) {
+      error = "cannot write " + PathToUtf8(out) + " from " + PathToUtf8(zip) + reason;
       return false;
     }
     done += info.size;

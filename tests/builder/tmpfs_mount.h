@@ -16,11 +16,12 @@ namespace launcher::test {
 
 class TmpfsMount {
  public:
-  // Mounts a tmpfs of `bytes` at `where` (made when missing); ok() tells whether it worked and
-  // reason() why not.
-  TmpfsMount(const std::filesystem::path& where, uint64_t bytes) : where_(where) {
+  // Mounts a tmpfs of `bytes` at `where` (made when missing), with `more` mount options after
+  // the size (such as "nr_inodes=8"); ok() tells whether it worked and reason() why not.
+  TmpfsMount(const std::filesystem::path& where, uint64_t bytes, const std::string& more = "")
+      : where_(where) {
     std::filesystem::create_directories(where);
-    const std::string options = "size=" + std::to_string(bytes);
+    const std::string options = "size=" + std::to_string(bytes) + (more.empty() ? "" : "," + more);
     if (mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
       mounted_ = true;
     } else {

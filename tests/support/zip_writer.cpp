@@ -20,6 +20,28 @@ uint32_t Le32(const std::string& bytes, size_t at) {
   return Le16(bytes, at) | (Le16(bytes, at + 2) << 16);
 }
 
+void PutLe16(std::string& bytes, size_t at, uint16_t value) {
+  bytes[at] = static_cast<char>(value & 0xff);
+  bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+// Each header with `signature` that names `name` (its name length at `length_at`, the name at
+// `name_at`) gets `method` at `method_at`; the count of headers changed.
+int PutMethod(std::string& bytes, const std::string& signature, size_t length_at, size_t name_at,
+              size_t method_at, const std::string& name, uint16_t method) {
+  int changed = 0;
+  for (size_t at = bytes.find(signature); at != std::string::npos;
+       at = bytes.find(signature, at + 1)) {
+    if (at + name_at + name.size() > bytes.size()) break;
+    if (Le16(bytes, at + length_at) == name.size() &&
+        bytes.compare(at + name_at, name.size(), name) == 0) {
+      PutLe16(bytes, at + method_at, method);
+      ++changed;
+    }
+  }
+  return changed;
+}
+
 }  // namespace
 
 void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
@@ -72,6 +94,15 @@ void DamageZipEntry(const fs::path& path, const std::string& name) {
   ASSERT_GT(stored, 0u) << name << " has no data to damage";
   const size_t data = at + 30 + Le16(bytes, at + 26) + Le16(bytes, at + 28);
   for (size_t i = stored / 2; i < stored && i < stored / 2 + 8; ++i) bytes[data + i] ^= 0x5a;
+  WriteFile(path, bytes);
+}
+
+void SetZipEntryMethod(const fs::path& path, const std::string& name, uint16_t method) {
+  std::string bytes = ReadFile(path);
+  // Local header: method at 8, name length at 26, name at 30. Central directory header: method
+  // at 10, name length at 28, name at 46.
+  EXPECT_EQ(PutMethod(bytes, std::string("PK\x03\x04", 4), 26, 30, 8, name, method), 1) << name;
+  EXPECT_EQ(PutMethod(bytes, std::string("PK\x01\x02", 4), 28, 46, 10, name, method), 1) << name;
   WriteFile(path, bytes);
 }
 

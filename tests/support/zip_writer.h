@@ -24,4 +24,9 @@ void WriteZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
 // the archive stays intact.
 void DamageZipEntry(const std::filesystem::path& path, const std::string& name);
 
+// Rewrites the compression method of the named entry, in its local header and in the central
+// directory, leaving its data as it is: the entry then claims a method (7-Zip's Deflate64 is 9,
+// PPMd 98) that its bytes were never compressed with.
+void SetZipEntryMethod(const std::filesystem::path& path, const std::string& name, uint16_t method);
+
 }  // namespace launcher::test
