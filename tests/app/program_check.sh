@@ -53,7 +53,7 @@ if [[ "${1:-}" == --inside ]]; then
   start
   wait_for_window
   wait_for_log "update check: "
-  sleep 2  # a few frames after the check has ended
+  sleep 5  # a few frames after the check has ended, on a busy machine too
   shot="$shots/$platform.png"
   import -window root "$shot"
   stop
@@ -80,7 +80,7 @@ if [[ "${1:-}" == --inside ]]; then
     rm -f "$log"
     xdotool keydown Shift_L sleep 30 &
     holder=$!
-    sleep 0.5
+    sleep 3  # time for xdotool to press the key, on a busy machine too
     start --PLAY
     wait_for_log "play at start: "
     stop
@@ -118,7 +118,7 @@ fi
 display_file="$work/display"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 1 100); do [[ -s "$display_file" ]] && break; sleep 0.1; done
+for _ in $(seq 1 300); do [[ -s "$display_file" ]] && break; sleep 0.1; done
 [[ -s "$display_file" ]] || { echo "program check ($platform): Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$display_file")"
 unset XAUTHORITY
