@@ -2,12 +2,12 @@
 #   cmake -DSRC=<src folder> -DLAYERS=a|b|c
 #         [-DSTAMP=<file touched when every include is allowed>] -P check_layers.cmake
 #
-# Each layer compiles against LAYERS_DIR/<layer>, which links only the layers up to its own, so
-# an include by a layer's name ("music/x.h") cannot climb. A quoted include is looked up beside
-# the including file first, though, and any include may be an absolute path or climb with "..";
-# those reach every folder. So an include is refused when it may reach a later layer, read on
-# paper after "." and "x/.." are taken out: an absolute path or one that climbs with ".." that
-# names a later layer anywhere, or a path whose first part is a later layer.
+# Each layer compiles against the build's layers/<layer>, which links only the layers up to its
+# own, so an include by a layer's name ("music/x.h") cannot climb. A quoted include is looked
+# up beside the including file first, though, and any include may be an absolute path or climb
+# with ".."; those reach every folder. So an include is refused when it may reach a later
+# layer, read on paper after "." and "x/.." are taken out: an absolute path or one that climbs
+# with ".." that names a later layer anywhere, or a path whose first part is a later layer.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -91,8 +91,8 @@ foreach(layer IN LISTS layers)
       list(FIND layers "${reached}" index)
       if(index GREATER own)
         cmake_path(RELATIVE_PATH file BASE_DIRECTORY "${root}" OUTPUT_VARIABLE shown)
-        list(APPEND refused
-             "${shown}:${number}: the include \"${target}\" reaches ${reached}, and ${layer} may include only ${allowed_text}")
+        list(APPEND refused "${shown}:${number}: the include \"${target}\" reaches ${reached}, \
+and ${layer} may include only ${allowed_text}")
       endif()
     endforeach()
   endforeach()

@@ -87,5 +87,6 @@ endif()
 
 if(failures)
   list(JOIN failures "\n  " report)
-  message(FATAL_ERROR "The layer check is wrong:\n  ${report}\nIts output on the climbing tree:\n${output}")
+  message(FATAL_ERROR
+          "The layer check is wrong:\n  ${report}\nIts output on the climbing tree:\n${output}")
 endif()
