@@ -46,7 +46,7 @@ if [[ "${1:-}" == --inside ]]; then
   wait_for_window() {
     for _ in $(seq 1 600); do
       xwininfo -root -tree | grep -qF "\"$title\"" && return 0
-      kill -0 "$pid" 2>/dev/null || fail "the launcher ended before its window showed"
+      kill -0 "$pid" 2>/dev/null || fail "the launcher ended before its window appeared"
       sleep 0.1
     done
     fail "no window titled \"$title\""
@@ -66,7 +66,7 @@ if [[ "${1:-}" == --inside ]]; then
   start
   wait_for_window
   wait_for_log "update check: "
-  sleep 2  # a few frames after the check has ended
+  sleep 5  # a few frames after the check has ended, on a busy machine too
   shot="$shots/$platform.png"
   import -window root "$shot"
   stop
@@ -93,7 +93,7 @@ if [[ "${1:-}" == --inside ]]; then
     rm -f "$log"
     xdotool keydown Shift_L sleep 30 &
     holder=$!
-    sleep 0.5
+    sleep 3  # time for xdotool to press the key, on a busy machine too
     start --PLAY
     wait_for_log "play at start: "
     stop
@@ -207,16 +207,31 @@ if [[ "$platform" == windows ]]; then
   export WINEPREFIX="$shots/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 fi
 
-# A virtual X server on a display number it picks itself (-displayfd): xvfb-run -a guesses a
-# free number, which another run on the same machine may take at the same moment. -noreset keeps
-# it from resetting when its last client leaves: a launcher started while it resets after the one
-# before was ended cannot open the display, which a busy machine makes likely.
+# A virtual X server on a display number of its own. Runs that share /tmp but not the process
+# list (separate containers) cannot tell a live server's lock file from a stale one, so servers
+# that each take the lowest free number (-displayfd alone, xvfb-run -a) can end up on the same
+# one, and the first to stop removes the other's socket. So the number is drawn at random far
+# above the low ones; Xvfb exits when its number turns out to be taken, and another is drawn.
+# -noreset keeps it from resetting when its last client leaves: a launcher started while it resets
+# after the one before was ended cannot open the display, which a busy machine makes likely.
 display_file="$work/display"
-Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 100); do [[ -s "$display_file" ]] && break; sleep 0.1; done
+for _ in $(seq 1 20); do
+  number=$((RANDOM % 40000 + 10000))
+  [[ -e "/tmp/.X$number-lock" || -e "/tmp/.X11-unix/X$number" ]] && continue
+  Xvfb ":$number" -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" \
+    >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 1 300); do
+    [[ -s "$display_file" ]] || ! kill -0 "$xvfb" 2>/dev/null && break
+    sleep 0.1
+  done
+  [[ -s "$display_file" ]] && break
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  xvfb=""
+done
 [[ -s "$display_file" ]] || { echo "program check ($platform): Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$display_file")"
+export DISPLAY=":$number"
 unset XAUTHORITY
 # Where the system allows it the program runs in a network namespace of its own with no network
 # at all: Wine's WinHTTP does not read the proxy variables, so they alone would not keep the

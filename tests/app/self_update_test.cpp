@@ -138,7 +138,7 @@ TEST_F(SelfUpdateTest, TheNewProgramStartsAtTheHandOver) {
   ASSERT_TRUE(Update(error)) << error;
   ASSERT_TRUE(HandOverToNewLauncher(app, self)) << app.error;
   const fs::path played = self.parent_path() / "played.txt";
-  for (int i = 0; i < 1000 && ReadFile(played).empty(); ++i) {
+  for (int i = 0; i < 3000 && ReadFile(played).empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(WithoutCr(ReadFile(played)), "first started\n");

@@ -119,6 +119,7 @@ TEST(BuiltInToolchainJson, ParsesIntoTheFourTools) {
     std::vector<std::string> keep;
     uint64_t size;
     const char* file_name;
+    const char* sha256;
   };
   const Expected expected[] = {
       {"llvm", "Clang 19.1.7", "tar.xz", 1,
@@ -126,11 +127,15 @@ TEST(BuiltInToolchainJson, ParsesIntoTheFourTools) {
         "bin/llvm-ar.exe", "bin/llvm-lib.exe", "bin/llvm-rc.exe", "bin/llvm-mt.exe",
         "bin/llvm-ranlib.exe", "bin/api-ms-win-*.dll", "bin/ucrtbase.dll", "bin/msvcp140*.dll",
         "bin/vcruntime140*.dll", "bin/concrt140.dll", "lib/clang/"},
-       845236708, "clang+llvm-19.1.7-x86_64-pc-windows-msvc.tar.xz"},
+       845236708, "clang+llvm-19.1.7-x86_64-pc-windows-msvc.tar.xz",
+       "b4557b4f012161f56a2f5d9e877ab9635cafd7a08f7affe14829bd60c9d357f0"},
       {"cmake", "CMake 3.31.12", "zip", 1, {"bin/", "share/"}, 46666397,
-       "cmake-3.31.12-windows-x86_64.zip"},
-      {"ninja", "Ninja 1.13.2", "zip", 0, {}, 291570, "ninja-win.zip"},
-      {"git", "MinGit 2.56.0", "zip", 0, {}, 35287516, "MinGit-2.56.0-busybox-64-bit.zip"},
+       "cmake-3.31.12-windows-x86_64.zip",
+       "0c4baa40f28b3f8225eb3fdf6946c987b4fe901403b4eaf2fbbd9378100aaa0c"},
+      {"ninja", "Ninja 1.13.2", "zip", 0, {}, 291570, "ninja-win.zip",
+       "07fc8261b42b20e71d1720b39068c2e14ffcee6396b76fb7a795fb460b78dc65"},
+      {"git", "MinGit 2.56.0", "zip", 0, {}, 35287516, "MinGit-2.56.0-busybox-64-bit.zip",
+       "2d432c98e9eee92161f49006a18cba24b33e142c6050be321236910805466f37"},
   };
   for (size_t i = 0; i < tools.size(); ++i) {
     const Tool& tool = tools[i];
@@ -146,6 +151,9 @@ TEST(BuiltInToolchainJson, ParsesIntoTheFourTools) {
     EXPECT_EQ(tool.files[0].name, want.file_name);
     EXPECT_THAT(tool.files[0].url, ::testing::StartsWith("https://github.com/"));
     EXPECT_TRUE(IsLowerHex(tool.files[0].sha256, 64)) << tool.files[0].sha256;
+    // A placeholder of zeros parses as well as a digest, and fails every download.
+    EXPECT_NE(tool.files[0].sha256, std::string(64, '0'));
+    EXPECT_EQ(tool.files[0].sha256, want.sha256);
     EXPECT_EQ(tool.files[0].size, want.size);
     EXPECT_EQ(tool.TotalSize(), want.size);
     std::string stamp = tool.files[0].sha256;
