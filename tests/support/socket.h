@@ -13,7 +13,12 @@ constexpr Socket kNoSocket = -1;
 Socket ListenLoopback(uint16_t& port);
 // True when `socket` has a connection or data to read within `timeout_ms`.
 bool WaitReadable(Socket socket, int timeout_ms);
+// The accepted connection gives up a send that has waited kSendTimeoutMs for the peer to read:
+// a client that stops reading without closing (WinHTTP under Wine keeps a request's connection
+// open after the request is closed) must not hold the server's thread, whose join would then
+// never end.
 Socket Accept(Socket listener);
+constexpr int kSendTimeoutMs = 10000;
 // Bytes received, 0 at the end of the stream, negative on failure.
 long Receive(Socket socket, char* buffer, size_t size);
 // Sends everything; false when the connection failed.

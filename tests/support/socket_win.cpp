@@ -56,6 +56,9 @@ Socket Accept(Socket listener) {
   if (s == INVALID_SOCKET) return kNoSocket;
   BOOL one = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
+  const DWORD send_timeout = kSendTimeoutMs;
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_timeout),
+             sizeof(send_timeout));
   return static_cast<Socket>(s);
 }
 
