@@ -192,6 +192,26 @@ TEST_F(SourceBuildCrash, KilledAfterAnyStageOrAtRandomTheNextRunBuildsTheSameGam
   KillAfterEveryStageAndAtRandom(AllStages(), 3);
 }
 
+// Ended as git reports the clone of the source and then of its submodule: git goes with the
+// launcher and leaves a .git that no fetch or submodule update can use, so the next run clones
+// again.
+TEST_F(SourceBuildCrash, KilledWhileCloningTheSourceOrItsSubmoduleTheNextRunBuildsTheSameGame) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  int log_line = 0;
+  int clones = 0;
+  for (const std::string& line : whole.lines) {
+    if (line.rfind("log ", 0) != 0) continue;
+    ++log_line;
+    if (line.rfind("log git: Cloning into ", 0) != 0) continue;
+    ++clones;
+    EXPECT_TRUE(KillAndResume(line, {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}}))
+        << "the driver outlived its line " << log_line;
+  }
+  EXPECT_EQ(clones, 2);
+  EXPECT_FALSE(fs::exists(at / "source.cloning"));
+}
+
 // The disk fills as the build reaches each stage: the build is ended at the stage's line, the
 // disk is filled up to a few blocks, and the run that carries on fails with its sentence (or
 // gets through, where the rest needs no room) and keeps the player's save; the run after it,
