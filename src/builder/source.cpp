@@ -17,6 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSourceTitle = "Downloading the game's source";
+// Beside the source folder while its first clone is not complete.
+constexpr const char* kCloningMarker = "source.cloning";
 
 }  // namespace
 
@@ -107,10 +109,19 @@ bool Builder::FetchSource(std::string& err) {
   const bool tag = IsVersionTag(game.launcher_version);
   const std::string revision = tag ? game.launcher_version : game.branch;
 
+  // The marker stays from before the first clone until its submodules are in: a clone cut
+  // short (the launcher ended with it) leaves a .git that no fetch or submodule update can use,
+  // so the next run clones again.
+  const fs::path cloning = root / kCloningMarker;
   std::error_code ec;
-  if (!fs::exists(source / ".git", ec)) {
+  if (!fs::exists(source / ".git", ec) || EntryExists(cloning)) {
     std::string ignored;
     RemoveTree(source, ignored);  // an interrupted first clone; the clone reports what remains
+    fs::create_directories(root, ec);
+    if (!WriteWholeFile(cloning, revision)) {
+      err = "Could not write " + PathToUtf8(cloning) + ".";
+      return false;
+    }
     if (Git({"clone", "--progress", "--branch", revision, game.repo, s}, nullptr, err) != 0) {
       // A clone ended by a stop leaves a .git that no fetch can use; cloning again works.
       RemoveTree(source, ignored);
@@ -127,8 +138,13 @@ bool Builder::FetchSource(std::string& err) {
              Git({"-C", s, "reset", "--hard", "origin/" + revision}, nullptr, err) != 0) {
     return false;
   }
-  return Git({"-C", s, "submodule", "update", "--init", "--recursive", "--progress"}, nullptr,
-             err) == 0;
+  if (Git({"-C", s, "submodule", "update", "--init", "--recursive", "--progress"}, nullptr, err) !=
+      0) {
+    return false;
+  }
+  std::string ignored;
+  RemoveEntry(cloning, ignored);  // one left behind costs a new clone and a whole build
+  return true;
 }
 
 bool Builder::PutGameXbe(std::string& err) {

@@ -192,6 +192,59 @@ TEST_F(SourceBuildCrash, KilledAfterAnyStageOrAtRandomTheNextRunBuildsTheSameGam
   KillAfterEveryStageAndAtRandom(AllStages(), 3);
 }
 
+// Ended as git reports the clone of the source and then of its submodule: git goes with the
+// launcher and leaves a .git that no fetch or submodule update can use, so the next run clones
+// again.
+TEST_F(SourceBuildCrash, KilledWhileCloningTheSourceOrItsSubmoduleTheNextRunBuildsTheSameGame) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  int log_line = 0;
+  int clones = 0;
+  for (const std::string& line : whole.lines) {
+    if (line.rfind("log ", 0) != 0) continue;
+    ++log_line;
+    if (line.rfind("log git: Cloning into ", 0) != 0) continue;
+    ++clones;
+    EXPECT_TRUE(KillAndResume(line, {{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}}))
+        << "the driver outlived its line " << log_line;
+  }
+  EXPECT_EQ(clones, 2);
+  EXPECT_FALSE(fs::exists(at / "source.cloning"));
+}
+
+// A power cut may end git once the submodule is cloned and before its files are checked out.
+// The submodule's HEAD is then already at the wanted commit, so a later "submodule update" has
+// nothing to do and exits with 0, and the build misses the submodule's files.
+TEST_F(SourceBuildCrash, KilledBeforeTheSubmoduleIsCheckedOutTheNextRunBuildsTheSameGame) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  int log_line = 0;
+  for (const std::string& line : whole.lines) {
+    if (line.rfind("log ", 0) != 0) continue;
+    ++log_line;
+    if (line.rfind("log git: Cloning into ", 0) == 0) break;
+  }
+  FreshRoot();
+  ASSERT_TRUE(Drive({{"JOB_DRIVER_KILL_AT_LINE", std::to_string(log_line)}}).killed);
+  // What git leaves when it is ended there.
+  const fs::path source = at / "source";
+  fs::remove_all(source);
+  Git({"clone", "-q", "--branch", "v1.0", game.repo, PathToUtf8(source)}, at);
+  Git({"submodule", "--quiet", "init"}, source);
+  fs::create_directories(source / ".git" / "modules");
+  Git({"clone", "-q", "--no-checkout", "--separate-git-dir",
+       PathToUtf8(source / ".git" / "modules" / "lib"),
+       "file://" + PathToUtf8(scratch / "repos" / "lib"), "lib"},
+      source);
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_FALSE(fs::exists(source / "lib" / "version.h"));
+
+  const DriverRun again = Drive({});
+  EXPECT_TRUE(again.Ok()) << (again.lines.empty() ? "no output" : again.lines.back());
+  const Files outcome = Result();
+  EXPECT_TRUE(outcome == reference) << "after the next run:" << Differences(reference, outcome);
+}
+
 // The disk fills as the build reaches each stage: the build is ended at the stage's line, the
 // disk is filled up to a few blocks, and the run that carries on fails with its sentence (or
 // gets through, where the rest needs no room) and keeps the player's save; the run after it,
