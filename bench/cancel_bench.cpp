@@ -5,8 +5,6 @@
 // against that, with the machine's load, as a busy machine slows every figure.
 //   cancel_bench <the tests' child program> [runs]
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,30 +12,12 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/cancelled_run.h"
 #include "support/scratch.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr double kPromiseMs = 200;
-
-// Milliseconds from the flag to the end of one run that is stopped when the child says "ready";
-// a negative number when the run did not go that way.
-double StoppedRunMs(launcher::Platform& platform, const std::vector<std::string>& args) {
-  std::atomic<bool> cancel{false};
-  Clock::time_point flagged;
-  const int code = platform.Run(
-      args, {}, {},
-      [&](const std::string& line) {
-        if (line == "ready" && !cancel) {
-          flagged = Clock::now();
-          cancel = true;
-        }
-      },
-      &cancel);
-  if (!cancel || code != -1) return -1;
-  return std::chrono::duration<double, std::milli>(Clock::now() - flagged).count();
-}
 
 }  // namespace
 
@@ -70,8 +50,10 @@ int main(int argc, char** argv) {
   for (const Case& one : cases) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-      const double ms = StoppedRunMs(*platform, one.args);
-      if (ms < 0) {
+      const launcher::test::CancelledRun run =
+          launcher::test::RunAndCancelWhenReady(*platform, one.args);
+      const double ms = run.milliseconds_after_flag;
+      if (ms < 0 || run.code != -1) {
         std::fprintf(stderr, "cancel bench: the %s was not stopped as asked\n", one.name);
         ++failed;
         break;

@@ -16,6 +16,7 @@
 
 #include "platform/archive_file.h"
 #include "platform_fixture.h"
+#include "support/cancelled_run.h"
 #include "support/scratch.h"
 #include "support/system_state.h"
 
@@ -187,32 +188,8 @@ TEST_F(PlatformTest, ChildRunsInTheGivenFolderOrElseInTheCurrentOne) {
 
 // --- cancellation and the process tree ---------------------------------------------------------
 
-// Runs the child with a cancel flag that the sink sets when the line "ready" arrives; measures
-// from that moment to the end of the run.
-struct CancelledRun {
-  int code = 0;
-  long long milliseconds_after_flag = -1;
-};
-
-CancelledRun RunAndCancelWhenReady(Platform& platform, const std::vector<std::string>& args) {
-  std::atomic<bool> cancel{false};
-  Clock::time_point flagged;
-  CancelledRun run;
-  run.code = platform.Run(
-      args, {}, {},
-      [&](const std::string& line) {
-        if (line == "ready" && !cancel) {
-          flagged = Clock::now();
-          cancel = true;
-        }
-      },
-      &cancel);
-  if (cancel) run.milliseconds_after_flag = MillisecondsBetween(flagged, Clock::now());
-  return run;
-}
-
 TEST_F(PlatformTest, CancelStopsAChildThatSleepsAndIgnoresItsInput) {
-  const CancelledRun run = RunAndCancelWhenReady(
+  const test::CancelledRun run = test::RunAndCancelWhenReady(
       *platform_, {child_, "out", "ready\\n", "sleep", "30000", "exit", "0"});
   EXPECT_EQ(run.code, -1);
   ASSERT_GE(run.milliseconds_after_flag, 0) << "the child never said it was ready";
@@ -222,7 +199,7 @@ TEST_F(PlatformTest, CancelStopsAChildThatSleepsAndIgnoresItsInput) {
 TEST_F(PlatformTest, CancelStopsTheGrandchildOfAChildThatHasEnded) {
   // The child starts a grandchild that keeps the output open and sleeps, then ends.
   const fs::path pid_file = scratch_ / "grandchild.pid";
-  const CancelledRun run = RunAndCancelWhenReady(
+  const test::CancelledRun run = test::RunAndCancelWhenReady(
       *platform_, {child_, "spawn", PathToUtf8(pid_file), "2", "sleep", "30000", "out", "ready\\n",
                    "exit", "0"});
   EXPECT_EQ(run.code, -1);
