@@ -30,5 +30,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
-# Test programs run under Wine (ctest, gtest_discover_tests).
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs run under Wine (ctest, gtest_discover_tests), through a script that starts a
+# program again when Wine failed to start it at all.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
