@@ -19,6 +19,7 @@
 #include "platform/download.h"
 #include "platform/http.h"
 #include "platform/progress.h"
+#include "support/cancelled_run.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 

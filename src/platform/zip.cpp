@@ -93,6 +93,18 @@ std::string ReadFailure(zip_error_t* failure, const EntryInfo& info) {
   }
 }
 
+// False, with the message's end for an entry libzip could not read in `reason`.
+bool ReadFailed(zip_error_t* failure, const EntryInfo& info, std::string& reason) {
+  reason = " (" + ReadFailure(failure, info) + ")";
+  return false;
+}
+
+// False, with the message's end for the output file's failure in `reason`.
+bool WriteFailed(const OutputFile& file, std::string& reason) {
+  reason = file.ErrorText("");
+  return false;
+}
+
 // Streams one entry into its output file, which replaces what is there once it is whole; false
 // with the message's end (" (" + the reason + ")") in `reason`. An entry that fits the buffer
 // is read whole before anything is written, so that damaged data makes no file at all, and is
@@ -100,48 +112,31 @@ std::string ReadFailure(zip_error_t* failure, const EntryInfo& info) {
 bool WriteEntry(zip_t* archive, zip_uint64_t index, const EntryInfo& info, const fs::path& out,
                 char* buffer, std::string& reason) {
   EntryReader entry(zip_fopen_index(archive, index, 0));
-  if (!entry) {
-    reason = " (" + ReadFailure(zip_get_error(archive), info) + ")";
-    return false;
-  }
+  if (!entry) return ReadFailed(zip_get_error(archive), info, reason);
   size_t filled = 0;
   bool whole = false;
   while (!whole && filled < kCopyBufferSize) {
     const zip_int64_t count = zip_fread(entry.get(), buffer + filled, kCopyBufferSize - filled);
     if (count < 0) {  // damaged data, a bad checksum, a read failure
-      reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
-      return false;
+      return ReadFailed(zip_file_get_error(entry.get()), info, reason);
     }
     whole = count == 0;
     filled += static_cast<size_t>(count);
   }
   OutputFile file;
   if (whole) {
-    if (file.WriteWhole(out, info.executable, buffer, filled)) return true;
-    reason = file.ErrorText("");
-    return false;
+    return file.WriteWhole(out, info.executable, buffer, filled) || WriteFailed(file, reason);
   }
   if (!file.Open(out, info.executable) || !file.Write(buffer, filled)) {
-    reason = file.ErrorText("");
-    return false;
+    return WriteFailed(file, reason);
   }
   for (;;) {
     const zip_int64_t count = zip_fread(entry.get(), buffer, kCopyBufferSize);
-    if (count < 0) {
-      reason = " (" + ReadFailure(zip_file_get_error(entry.get()), info) + ")";
-      return false;
-    }
+    if (count < 0) return ReadFailed(zip_file_get_error(entry.get()), info, reason);
     if (count == 0) break;
-    if (!file.Write(buffer, static_cast<size_t>(count))) {
-      reason = file.ErrorText("");
-      return false;
-    }
+    if (!file.Write(buffer, static_cast<size_t>(count))) return WriteFailed(file, reason);
   }
-  if (!file.Commit()) {
-    reason = file.ErrorText("");
-    return false;
-  }
-  return true;
+  return file.Commit() || WriteFailed(file, reason);
 }
 
 }  // namespace

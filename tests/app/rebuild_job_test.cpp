@@ -12,7 +12,6 @@
 #include "app_fixture.h"
 #include "platform/file_ops.h"
 #include "platform/progress.h"
-#include "platform/sha.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 #include "support/zip_writer.h"
@@ -41,11 +40,9 @@ class RebuildJobTest : public AppTest {
 
   // Publishes `zip_bytes` as the package, with a description that matches them.
   void Publish(const std::string& zip_bytes) {
-    Sha256 sha;
-    sha.Update(reinterpret_cast<const uint8_t*>(zip_bytes.data()), zip_bytes.size());
     server.Serve(kZipPath, zip_bytes);
     server.Serve(kZipPath + ".json",
-                 nlohmann::json{{"sha256", sha.FinalHex()}, {"size", zip_bytes.size()}}.dump());
+                 nlohmann::json{{"sha256", Sha256Of(zip_bytes)}, {"size", zip_bytes.size()}}.dump());
   }
 
   HttpServer server;

@@ -19,6 +19,7 @@
 #include "platform/file_ops.h"
 #include "platform/progress.h"
 #include "platform/sha.h"
+#include "support/cancelled_run.h"
 #include "support/disc_image_writer.h"
 #include "support/http_server.h"
 #include "support/scratch.h"

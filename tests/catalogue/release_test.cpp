@@ -13,6 +13,7 @@
 #include "catalogue/builtin_texts.h"
 #include "platform/http.h"
 #include "platform/progress.h"
+#include "support/cancelled_run.h"
 #include "support/http_server.h"
 
 namespace launcher {

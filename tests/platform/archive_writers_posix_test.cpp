@@ -54,10 +54,6 @@ const Writer kWriters[] = {
      "if [ $IN = out.tar ]; then pixz < $IN > $OUT; else pixz -t < $IN > $OUT; fi"},
 };
 
-bool Installed(const char* program) {
-  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 class TarWritersTest : public ::testing::Test {
  protected:
   // Runs `command` in the scratch folder (in `folder` below it when given), with the members'
@@ -94,7 +90,16 @@ class TarWritersTest : public ::testing::Test {
 
   std::string Path(const std::string& archive) const { return PathToUtf8(scratch_ / archive); }
 
+  // Whether the writer's program is installed; one that is not is named in `missing_`.
+  bool Present(const Writer& writer) {
+    const std::string program = writer.program;
+    if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0) return true;
+    missing_ += (missing_.empty() ? "" : ", ") + program;
+    return false;
+  }
+
   ScratchDir scratch_;
+  std::string missing_;
   std::string list_;
   std::string log_;
   std::string error_;
@@ -147,13 +152,9 @@ TEST_F(TarWritersTest, RealArchivesUnpackWholeAndFailCut) {
                       {"pkg/caf\xc3\xa9.txt", "utf-8"},
                       {"pkg/big.bin", big}};
 
-  std::string missing;
   for (const Writer& writer : kWriters) {
     SCOPED_TRACE(writer.name);
-    if (!Installed(writer.program)) {
-      missing += std::string(missing.empty() ? "" : ", ") + writer.program;
-      continue;
-    }
+    if (!Present(writer)) continue;
     ASSERT_TRUE(Run(writer.tar, "src")) << log_;
     ASSERT_TRUE(Compress(writer, "out.tar", "out.tar.xz")) << log_;
     ASSERT_TRUE(Unpack("out.tar.xz", scratch_ / "dest")) << error_;
@@ -172,7 +173,7 @@ TEST_F(TarWritersTest, RealArchivesUnpackWholeAndFailCut) {
     EXPECT_TRUE(test::FilesUnder(scratch_ / "dest") == cut_want);
     EXPECT_EQ(test::EntriesUnder(scratch_ / "dest").count("pkg/big.bin"), 0u);
   }
-  if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing;
+  if (!missing_.empty()) GTEST_SKIP() << "not installed: " << missing_;
 }
 
 // GNU tar with -S in each of its sparse forms, and bsdtar, which writes the holes of a file it
@@ -203,13 +204,9 @@ TEST_F(TarWritersTest, SparseFilesOfRealWritersAreRefused) {
        "tar -S --format=posix --sparse-version=1.0 --no-recursion -cf ../out.tar $LIST", ""},
       {"bsdtar", "bsdtar", "bsdtar -n -cf ../out.tar $LIST", ""},
   };
-  std::string missing;
   for (const Writer& writer : writers) {
     SCOPED_TRACE(writer.name);
-    if (!Installed(writer.program)) {
-      missing += std::string(missing.empty() ? "" : ", ") + writer.program;
-      continue;
-    }
+    if (!Present(writer)) continue;
     ASSERT_TRUE(Run(writer.tar, "src")) << log_;
     const std::string tar = test::ReadFile(scratch_ / "out.tar");
     if (tar.find("GNU.sparse") == std::string::npos && tar[1536 + 156] != 'S') {
@@ -220,7 +217,7 @@ TEST_F(TarWritersTest, SparseFilesOfRealWritersAreRefused) {
     EXPECT_EQ(error_, "cannot unpack the sparse file pkg/sp from " + Path("out.tar.xz"));
     EXPECT_EQ(test::EntriesUnder(scratch_ / "dest"), (std::set<std::string>{"pkg/", "pkg/first"}));
   }
-  if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing;
+  if (!missing_.empty()) GTEST_SKIP() << "not installed: " << missing_;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/archive_file.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
+#include "support/cancelled_run.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
 

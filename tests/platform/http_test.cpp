@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/progress.h"
+#include "support/cancelled_run.h"
 #include "support/http_server.h"
 
 namespace launcher {

@@ -429,31 +429,6 @@ std::vector<Misbehaviour> Misbehaviours(const std::string& body) {
   return cases;
 }
 
-std::optional<std::chrono::milliseconds> RunAndStop(const std::function<void()>& call,
-                                                    std::atomic<bool>& cancel,
-                                                    const std::function<bool()>& ready,
-                                                    std::chrono::milliseconds delay) {
-  using Clock = std::chrono::steady_clock;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    call();
-    done = true;
-  });
-  std::optional<Clock::time_point> ready_at;
-  std::optional<Clock::time_point> stopped_at;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ready_at && ready()) ready_at = Clock::now();
-    if (ready_at && !stopped_at && Clock::now() - *ready_at >= delay) {
-      stopped_at = Clock::now();
-      cancel = true;
-    }
-  }
-  worker.join();
-  if (!stopped_at) return std::nullopt;
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *stopped_at);
-}
-
 void HttpServer::ReleaseStalls() {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);

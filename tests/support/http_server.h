@@ -41,8 +41,6 @@
 // the server, wakes stalled answers and joins every thread.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -125,13 +123,5 @@ struct Misbehaviour {
 // Accepts and never answers; stalls after the first MiB of `body`; closes after the first MiB;
 // answers 500; answers 404. `body` should be longer than 1 MiB.
 std::vector<Misbehaviour> Misbehaviours(const std::string& body);
-
-// Runs `call` on a thread of its own. Once `ready()` holds (looked at every 10 ms while the call
-// runs) and `delay` has passed after that, sets `cancel`. Gives the time from the stop to the
-// call's end, or nullopt when the call ended without a stop.
-std::optional<std::chrono::milliseconds> RunAndStop(const std::function<void()>& call,
-                                                    std::atomic<bool>& cancel,
-                                                    const std::function<bool()>& ready,
-                                                    std::chrono::milliseconds delay);
 
 }  // namespace launcher::test
