@@ -7,6 +7,8 @@ namespace launcher {
 
 App::App() : http(CreateHttp()), platform(CreatePlatform()) {}
 
+bool App::GameRunning() { return played_game && played_game->Running(); }
+
 void App::StartJob(Job job, std::string title, JobKind kind) {
   if (busy) {
     return;

@@ -85,6 +85,9 @@ struct App {
   // not; set at start-up.
   std::chrono::steady_clock::time_point play_decide_by{};
 
+  // Main thread only. The game that Play started, or a process it handed over to, still runs;
+  // until it ends nothing may change the play folder under it.
+  bool GameRunning();
   // Main thread only. Starts `job` of `kind` on the worker thread; does nothing while a job
   // runs. On success the job's `title` becomes the done text ("" shows nothing).
   void StartJob(Job job, std::string title, JobKind kind = JobKind::kOther);

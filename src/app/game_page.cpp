@@ -29,6 +29,7 @@ struct PageState {
   bool busy = false;
   bool working = false;  // a job that installs, builds or updates the game runs
   bool in_place = false;
+  bool running = false;  // the game started by Play runs: nothing may change its folder
 };
 
 std::string BuiltVersionOrEarlier(const App& app) {
@@ -71,7 +72,7 @@ void ChooseCopy(App& app, void* window, bool folder_mode) {
   if (!chosen.empty()) ChooseGameCopy(app, chosen);
 }
 
-void YourGame(App& app, void* window, ImFont* bold, bool busy) {
+void YourGame(App& app, void* window, ImFont* bold, const PageState& page) {
   SectionHeading("Your game", bold);
   if (app.game_copy.ok) {
     Text(app.game_copy.release, colour::kGreen);
@@ -85,11 +86,13 @@ void YourGame(App& app, void* window, ImFont* bold, bool busy) {
   const std::string& refusal =
       app.pick_error.empty() && !app.game_copy.ok ? app.game_copy.message : app.pick_error;
   if (!refusal.empty()) WrappedText(refusal, colour::kRed);
-  ImGui::BeginDisabled(busy);
+  // The game reads its disc from play/assets, which a choice replaces.
+  ImGui::BeginDisabled(page.busy || page.running);
   if (Button("Choose a disc image...")) ChooseCopy(app, window, false);
   ImGui::SameLine();
   if (Button("Choose a folder...")) ChooseCopy(app, window, true);
   ImGui::EndDisabled();
+  GameRunningNote(page.running);
 }
 
 // One step of the prebuilt road: a box with its state, the label, and a detail at the right.
@@ -196,13 +199,14 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
     FreeSpaceLine(app);
     // Also while the music import runs: a press then would clear music_job for a job that the
     // runner drops.
-    ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
+    ImGui::BeginDisabled(page.busy || page.running || !app.game_copy.ok);
     const bool update = page.in_place || old_way;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
       app.music_job = false;
       StartPageJob(app, "InstallJob", InstallJob(app), kInstallTitle, JobKind::kGame);
     }
     ImGui::EndDisabled();
+    GameRunningNote(page.running);
   }
   if (!app.music_job) ErrorLine(app, error, done, "Open launcher.log");
 }
@@ -228,9 +232,10 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
   if (page.in_place) {
     if (!app.game_update_ready) {
       Text("Built and ready.", colour::kGreen);
-      ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
+      ImGui::BeginDisabled(page.busy || page.running || !app.game_copy.ok);
       pressed = Button("Rebuild", 10 * f);
       ImGui::EndDisabled();
+      GameRunningNote(page.running);
     } else {
       const std::string& version = app.game.launcher_version;
       WrappedText(IsVersionTag(version)
@@ -238,9 +243,10 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
                             BuiltVersionOrEarlier(app) + ")."
                       : std::string("A new version is available."),
                   colour::kGold);
-      ImGui::BeginDisabled(page.busy || !app.game_copy.ok);
+      ImGui::BeginDisabled(page.busy || page.running || !app.game_copy.ok);
       pressed = MainButton("Update", 10 * f);
       ImGui::EndDisabled();
+      GameRunningNote(page.running);
     }
   } else {
     WrappedText(
@@ -256,12 +262,14 @@ void BuildSection(App& app, ImFont* bold, const PageState& page, const std::stri
     std::string too_long;
     const bool path_too_long = app.builder->PathTooLong(too_long);
     if (path_too_long) WrappedText(too_long, colour::kRed);
-    ImGui::BeginDisabled(page.busy || path_too_long || !app.game_copy.ok || !app.agreed);
+    ImGui::BeginDisabled(page.busy || page.running || path_too_long || !app.game_copy.ok ||
+                         !app.agreed);
     if (MainButton("Build", 10 * f)) {
       WriteAgreed(app);
       pressed = true;
     }
     ImGui::EndDisabled();
+    GameRunningNote(page.running);
   }
   if (pressed) {
     app.music_job = false;
@@ -290,14 +298,10 @@ void PlaySection(App& app, ImFont* bold, const PageState& page) {
   const bool playable = page.in_place || app.builder->BuiltOldWay();
   // The start-up check changes nothing the game uses; any other job may.
   const bool job_in_the_way = app.busy && app.job_kind != JobKind::kStartupCheck;
-  const bool running = app.played_game && app.played_game->Running();
-  ImGui::BeginDisabled(job_in_the_way || running || !playable || !app.game_copy.ok);
+  ImGui::BeginDisabled(job_in_the_way || page.running || !playable || !app.game_copy.ok);
   if (MainButton("Play", 10 * ImGui::GetFontSize(), bold)) Play(app);
   ImGui::EndDisabled();
-  if (running) {
-    ImGui::SameLine();
-    Text("The game is running.", colour::kMuted);
-  }
+  GameRunningNote(page.running);
 
   if (app.play_pending) {
     Text("The game starts once the check for a new version is done.", colour::kGold);
@@ -323,7 +327,9 @@ void PlaySection(App& app, ImFont* bold, const PageState& page) {
 void ChooseGameCopy(App& app, const std::filesystem::path& chosen) {
   GameCopy copy = IdentifyGameCopy(app.game, chosen);
   if (!copy.ok) {
-    app.pick_error = copy.message;  // nothing has changed: the copy there stays
+    // Nothing has changed: the copy there stays. The sentence names the pick, which the page
+    // shows nowhere else.
+    app.pick_error = PathToUtf8(chosen) + ": " + copy.message;
     return;
   }
   app.pick_error.clear();
@@ -342,9 +348,10 @@ void GamePage(App& app, void* window, ImFont* bold, const Status& status,
   page.busy = app.busy;
   page.working = page.busy && app.job_kind == JobKind::kGame;
   page.in_place = app.builder->IsGameInPlace();
+  page.running = app.GameRunning();
 
   LauncherBanner(app, bold, page.busy);
-  YourGame(app, window, bold, page.busy);
+  YourGame(app, window, bold, page);
   if (app.builder->PackageMode()) {
     InstallSection(app, bold, page, status, error, done);
   } else {

@@ -45,7 +45,9 @@ void Folders(const App& app, ImFont* bold, bool in_place) {
   if (Button("Open launcher.log")) OpenUrl(PathToUtf8(app.root / "launcher.log"));
 }
 
+// The buttons that change the play folder wait while the game started by Play runs.
 void SpaceAndRepairs(App& app, ImFont* bold, bool busy, bool in_place) {
+  const bool running = app.GameRunning();
   SectionHeading("Space and repairs", bold);
   uint64_t build_files = 0;
   uint64_t tools = 0;
@@ -55,13 +57,14 @@ void SpaceAndRepairs(App& app, ImFont* bold, bool busy, bool in_place) {
     tools = app.tools_size;
   }
 
-  ImGui::BeginDisabled(busy || !in_place || build_files == 0);
+  ImGui::BeginDisabled(busy || running || !in_place || build_files == 0);
   const std::string remove_files = "Remove the build files (" + FormatSize(build_files) + ")";
   if (Button(remove_files.c_str())) {
     app.music_job = false;
     StartPageJob(app, "RemoveBuildFilesJob", RemoveBuildFilesJob(app), kRemoveBuildFilesTitle);
   }
   ImGui::EndDisabled();
+  GameRunningNote(running);
   WrappedText("Frees space once the game is built. Your saves, settings and music are not touched.",
               colour::kMuted);
 
@@ -79,12 +82,13 @@ void SpaceAndRepairs(App& app, ImFont* bold, bool busy, bool in_place) {
                          : "Once the game is updated: the earlier versions built it with these.",
                 colour::kMuted);
   }
-  ImGui::BeginDisabled(busy || !in_place || !app.game_copy.ok);
+  ImGui::BeginDisabled(busy || running || !in_place || !app.game_copy.ok);
   if (Button("Build the game again")) {
     app.music_job = false;
     StartPageJob(app, "RebuildJob", RebuildJob(app), kRebuildTitle, JobKind::kGame);
   }
   ImGui::EndDisabled();
+  GameRunningNote(running);
   WrappedText("If the game will not start. Takes a minute or two, and keeps your saves.",
               colour::kMuted);
 }

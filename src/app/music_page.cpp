@@ -33,7 +33,9 @@ void MusicPage(App& app, void* window, ImFont* bold, const std::string& error,
   if (!folder.empty()) Text("Your music: " + PathToUtf8(folder), colour::kMuted);
 
   const bool busy = app.busy;
-  ImGui::BeginDisabled(busy);
+  // The import rewrites the game's soundtrack folder, which the running game reads.
+  const bool running = app.GameRunning();
+  ImGui::BeginDisabled(busy || running);
   if (Button("Choose a music folder...")) {
     const std::filesystem::path chosen =
         PickPath(window, true, "Choose a folder of your music");
@@ -44,6 +46,7 @@ void MusicPage(App& app, void* window, ImFont* bold, const std::string& error,
     if (Button("Update my music")) StartMusicImport(app, folder);
   }
   ImGui::EndDisabled();
+  GameRunningNote(running);
   if (!folder.empty()) {
     Text("After adding or changing songs: only those are converted.", colour::kMuted);
   }

@@ -162,6 +162,12 @@ void ErrorLine(App& app, const std::string& error, const std::string& done, cons
   }
 }
 
+void GameRunningNote(bool running) {
+  if (!running) return;
+  ImGui::SameLine();
+  Text("The game is running.", colour::kMuted);
+}
+
 void InfoRow(const std::string& label, const std::string& value) {
   ImGui::TableNextRow();
   ImGui::TableSetColumnIndex(0);

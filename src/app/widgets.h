@@ -38,6 +38,9 @@ void SectionHeading(const char* text, ImFont* bold);
 // The error (red, with a button that opens launcher.log), else the done text (green), else
 // nothing. `label` is the button's label, with an "##" suffix where two could meet.
 void ErrorLine(App& app, const std::string& error, const std::string& done, const char* label);
+// "The game is running." on the line of the item before, when `running`: why that item is
+// disabled.
+void GameRunningNote(bool running);
 // One row of a two-column table: the label muted, the value in the text colour.
 void InfoRow(const std::string& label, const std::string& value);
 

@@ -425,7 +425,10 @@ TEST_F(GamePageTest, ARefusedPickKeepsTheSavedCopy) {
 
   ChooseGameCopy(app(), wrong);
   Draw(2);
-  ASSERT_FALSE(app().pick_error.empty());
+  // It names the file that was refused, which the page shows nowhere else.
+  EXPECT_TRUE(app().pick_error.starts_with(PathToUtf8(wrong) + ": This is not an Xbox disc "
+                                                              "image of "))
+      << app().pick_error;
   EXPECT_EQ(ColourOf(app().pick_error), colour::kRed);
   EXPECT_TRUE(app().game_copy.ok);
   EXPECT_EQ(app().game_copy.path, saved);
@@ -442,44 +445,93 @@ TEST_F(GamePageTest, ARefusedPickKeepsTheSavedCopy) {
   EXPECT_FALSE(Enabled("Get the game ready"));
 }
 
-// The game that Play starts counts as running until it and every process it started have
-// ended; meanwhile Play starts nothing.
-TEST_F(GamePageTest, PlayStartsOneGameAtATime) {
-  Apply(true, {.copy = true, .in_place = true, .built = "v1.0"});
-  const std::filesystem::path play = app().builder->PlayFolder();
-  std::filesystem::copy_file(TestProgram("played_game"), app().builder->GameExe(),
-                             std::filesystem::copy_options::overwrite_existing);
-  WriteFile(play / "second-process", "");  // the game hands over to a second process and exits
-  const auto played = [&] { return WithoutCr(ReadFile(play / "played.txt")); };
-  // Waits, drawing, until `done` holds; the bound is only there for a game that never ends.
-  const auto wait_for = [&](const std::function<bool()>& done) {
+// Starts the played_game test program as the game through Play; it hands over to a second
+// process, which runs until the test writes "release-second" into the play folder.
+class PlayedGameTest : public GamePageTest {
+ protected:
+  void StartTheHeldGame() {
+    const std::filesystem::path play = app().builder->PlayFolder();
+    std::filesystem::copy_file(TestProgram("played_game"), app().builder->GameExe(),
+                               std::filesystem::copy_options::overwrite_existing);
+    WriteFile(play / "second-process", "");
+    Click("Play");
+    ASSERT_TRUE(WaitFor([&] { return Played().find("first exiting") != std::string::npos; }))
+        << Played();
+  }
+  void ReleaseTheGame() { WriteFile(app().builder->PlayFolder() / "release-second", ""); }
+  std::string Played() { return WithoutCr(ReadFile(app().builder->PlayFolder() / "played.txt")); }
+
+  // Draws until `done` holds; the bound is only there for a game that never ends.
+  bool WaitFor(const std::function<bool()>& done) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (!done() && std::chrono::steady_clock::now() < give_up) {
       Draw();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return done();
-  };
+  }
+};
+
+// The game that Play starts counts as running until it and every process it started have
+// ended; meanwhile Play starts nothing.
+TEST_F(PlayedGameTest, PlayStartsOneGameAtATime) {
+  Apply(true, {.copy = true, .in_place = true, .built = "v1.0"});
   app().play_pending = true;
 
-  Click("Play");
+  StartTheHeldGame();
   EXPECT_FALSE(app().play_pending) << "play-at-start has nothing left to start";
-  ASSERT_TRUE(wait_for([&] { return played().find("first exiting") != std::string::npos; }))
-      << played();
   Click("Play");
   Draw(2);
   EXPECT_FALSE(Enabled("Play"));
   EXPECT_TRUE(Shows("The game is running."));
 
-  WriteFile(play / "release-second", "");
-  EXPECT_TRUE(wait_for([&] {
+  ReleaseTheGame();
+  EXPECT_TRUE(WaitFor([&] {
     Draw();
     return Enabled("Play");
-  })) << played();
+  })) << Played();
   EXPECT_FALSE(Shows("The game is running."));
-  const std::string lines = played();
+  const std::string lines = Played();
   EXPECT_TRUE(lines.ends_with("second ended\n")) << lines;
   EXPECT_EQ(lines.find("first started"), lines.rfind("first started")) << lines;
+}
+
+// While the game runs, no button starts work on the folder it plays from: the update, the
+// rebuild, the removal of the build files, the music import and a new choice of the copy wait
+// for it, each saying why.
+TEST_F(PlayedGameTest, WhileTheGameRunsNothingChangesItsFolder) {
+  Apply(true, {.copy = true, .in_place = true, .update_ready = true, .built = "v0.9"});
+  {
+    std::lock_guard<std::mutex> lock(app().state_mutex);
+    app().build_files_size = 3 << 20;
+    app().music_folder = "/music";
+  }
+  StartTheHeldGame();
+  const struct {
+    int section;
+    std::vector<std::string> buttons;
+  } pages[] = {
+      {kGameSection, {"Update", "Choose a disc image...", "Choose a folder...", "Play"}},
+      {kManageSection, {"Build the game again", "Remove the build files (3 MB)"}},
+      {kMusicSection, {"Choose a music folder...", "Update my music"}},
+  };
+  for (const bool running : {true, false}) {
+    if (!running) {
+      ReleaseTheGame();
+      ASSERT_TRUE(WaitFor([&] { return !app().GameRunning(); })) << Played();
+    }
+    for (const auto& page : pages) {
+      SCOPED_TRACE(std::string(running ? "running, " : "ended, ") + "section " +
+                   std::to_string(page.section));
+      app().section = page.section;
+      Draw(2);
+      for (const std::string& button : page.buttons) {
+        EXPECT_EQ(Enabled(button), !running) << button;
+      }
+      EXPECT_EQ(Shows("The game is running."), running);
+    }
+  }
+  EXPECT_TRUE(jobs().empty());
 }
 
 }  // namespace
