@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/self_update.h"
 #include "app/timed_stop.h"
+#include "platform/progress.h"
 
 namespace launcher {
 
@@ -40,15 +41,18 @@ void CheckLauncherRelease(App& app, const std::atomic<bool>* stop) {
   }
 }
 
-// Asks the Builder whether a new version of the game in place is ready. The Builder's check
-// reads its own cancel flag, which the timed stop holds set once the check is to end.
-void CheckGameUpdate(App& app, const TimedStop& stop) {
-  if (stop.Stopped() || !app.builder->IsGameInPlace()) {
+// Asks the Builder whether a new version of the game in place is ready. With `stop` (a
+// development launcher, whose check fetches the source with git), the Builder's check reads its
+// own cancel flag, which the timed stop holds set once the check is to end, and a stopped
+// answer does not count.
+void CheckGameUpdate(App& app, const TimedStop* stop) {
+  const auto stopped = [stop] { return stop != nullptr && stop->Stopped(); };
+  if (stopped() || !app.builder->IsGameInPlace()) {
     return;
   }
   bool ready = false;
   std::string error;
-  if (app.builder->CheckGameUpdate(ready, error) && !stop.Stopped()) {
+  if (app.builder->CheckGameUpdate(ready, error) && !stopped()) {
     app.game_update_ready = ready;
   }
 }
@@ -57,12 +61,20 @@ void CheckGameUpdate(App& app, const TimedStop& stop) {
 
 Job StartupCheckJob(App& app, std::chrono::seconds limit) {
   return [&app, limit](std::string& error) {
+    // A release launcher knows the game's version it wants from its own: that answer needs no
+    // network, so it comes first and stands whatever the release lookup does.
+    const bool offline_answer = IsVersionTag(app.game.launcher_version);
+    if (offline_answer) {
+      CheckGameUpdate(app, nullptr);
+    }
     bool stopped = false;
     bool timed_out = false;
     {
       const TimedStop stop(app.builder->cancel, limit);
       CheckLauncherRelease(app, stop.Flag());
-      CheckGameUpdate(app, stop);
+      if (!offline_answer) {
+        CheckGameUpdate(app, &stop);
+      }
       stopped = stop.Stopped();
       timed_out = stop.TimedOut();
     }
@@ -78,6 +90,21 @@ Job StartupCheckJob(App& app, std::chrono::seconds limit) {
 }
 
 namespace {
+
+// For a job whose outcome shows on a page without its button: the stop sentence, and a hint to
+// press "the button" again, name `button` (the button's label, and where it is) instead.
+bool FailNamingTheButton(std::string& error, const std::string& button) {
+  if (error == kCancelled) {
+    error = "Stopped. Press " + button + " to carry on where it left off.";
+    return false;
+  }
+  const std::string vague = "press the button again";
+  const size_t at = error.find(vague);
+  if (at != std::string::npos) {
+    error.replace(at, vague.size(), "press " + button);
+  }
+  return false;
+}
 
 // Makes the game's latest version ready. The offer of an update stands until that succeeds, so
 // that a stopped or failed update keeps its button.
@@ -99,7 +126,8 @@ Job BuildJob(App& app) {
 
 Job UpdateLauncherJob(App& app, Release release) {
   return [&app, release = std::move(release)](std::string& error) {
-    return UpdateLauncher(app, release, error);
+    return UpdateLauncher(app, release, error) ||
+           FailNamingTheButton(error, "\"Update the launcher\" again");
   };
 }
 
@@ -127,8 +155,12 @@ Job RemoveToolsJob(App& app) {
 Job RebuildJob(App& app) {
   // The package road puts each file of the package over its namesake by a rename, and only once
   // the whole package is unpacked and its code prepared, so the game in place (its library
-  // included) still plays after a rebuild that is stopped or fails.
-  return [&app](std::string& error) { return app.builder->BuildAll(error); };
+  // included) still plays after a rebuild that is stopped or fails. Its outcome shows on the Game
+  // page, which has no button for it then.
+  return [&app](std::string& error) {
+    return app.builder->BuildAll(error) ||
+           FailNamingTheButton(error, "\"Build the game again\" on Manage");
+  };
 }
 
 }  // namespace launcher

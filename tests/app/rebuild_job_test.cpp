@@ -59,8 +59,10 @@ TEST_F(RebuildJobTest, AStoppedOrFailedRebuildLeavesTheGamePlayable) {
     std::string error;                           // its beginning
   } cases[] = {
       {"no package published", "", nullptr, "Could not find the game's package for v1.0: "},
+      // The Game page, where the outcome shows, has no button for a game in place.
       {"stopped during the download", ReadFile(zip),
-       [](const Status& s) { return s.title == "Downloading the game's package"; }, kCancelled},
+       [](const Status& s) { return s.title == "Downloading the game's package"; },
+       "Stopped. Press \"Build the game again\" on Manage to carry on where it left off."},
       {"a package that is no zip", "not a zip", nullptr, ""},
   };
   for (const auto& c : cases) {
@@ -80,6 +82,21 @@ TEST_F(RebuildJobTest, AStoppedOrFailedRebuildLeavesTheGamePlayable) {
     EXPECT_FALSE(app.builder->BuiltOldWay());
     EXPECT_EQ(ReadFile(app.builder->PlayFolder() / "Halvorn.dll"), kOldLibrary);
   }
+}
+
+TEST_F(RebuildJobTest, AFailureThatAsksForTheButtonNamesIt) {
+  std::string gone;
+  {
+    HttpServer closed;
+    gone = closed.Url("/owner/halvorn.git");
+  }
+  app.game.repo = gone;
+  MakeBuilder();
+  std::string error;
+  EXPECT_FALSE(RebuildJob(app)(error));
+  EXPECT_TRUE(error.ends_with("(the server could not be reached; press \"Build the game again\" "
+                              "on Manage to carry on).")) << error;
+  EXPECT_EQ(error.find("the button"), std::string::npos) << error;
 }
 
 TEST_F(RebuildJobTest, AFinishedRebuildPutsTheNewGameInPlace) {

@@ -185,7 +185,6 @@ TEST_F(SilentNetworkTest, TheCheckGivesUpByItselfAfterItsLimitAndLeavesNoStopBeh
 }
 
 TEST_F(SilentNetworkTest, StopEndsTheCheckLongBeforeItsLimit) {
-  WriteFile(app.root / "play" / ("Halvorn" + app.platform->ExeSuffix()), "game");
   app.StartJob(StartupCheckJob(app, std::chrono::seconds(300)), "");
   ASSERT_TRUE(WaitForRequest());
   const auto stop = Clock::now();
@@ -193,9 +192,27 @@ TEST_F(SilentNetworkTest, StopEndsTheCheckLongBeforeItsLimit) {
   WaitForJob();
   EXPECT_LT(Clock::now() - stop, std::chrono::seconds(4));
   EXPECT_EQ(LogLines(), std::vector<std::string>{"update check: stopped"});
-  // A stopped check answers nothing about the game either.
-  EXPECT_FALSE(app.game_update_ready);
   EXPECT_EQ(app.error, "");
+}
+
+// A release launcher wants the game of its own version: over a game built by another one it
+// offers the update at once, while the lookup still waits, and after a stop or a time-out.
+TEST_F(SilentNetworkTest, AReleaseLauncherOffersTheGamesUpdateWithoutTheNetwork) {
+  WriteFile(app.root / "play" / ("Halvorn" + app.platform->ExeSuffix()), "game");
+  app.builder->SetSetting("built", "v0.9");
+  for (const bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "stopped" : "timed out");
+    app.game_update_ready = false;
+    app.builder->cancel = false;  // as at the next start
+    http->calls = 0;
+    app.StartJob(StartupCheckJob(app, std::chrono::seconds(stopped ? 300 : 1)), "");
+    ASSERT_TRUE(WaitForRequest());
+    EXPECT_TRUE(app.game_update_ready) << "known before the lookup answers";
+    if (stopped) app.builder->cancel = true;
+    WaitForJob();
+    EXPECT_TRUE(app.game_update_ready);
+    EXPECT_FALSE(app.launcher_offered);
+  }
 }
 
 }  // namespace
