@@ -184,13 +184,22 @@ bool Builder::BuildPackage(std::string& err) {
 
 namespace {
 
-// The sentence for a failed fetch of `what` on the package road: "Could not find" only when the
-// server did not have it; a server that could not be reached or had a fault says so.
-std::string PackageFetchError(const std::string& what, const std::string& error) {
+// `lead` + ": " + the transport's text, its hint for the player, and a full stop.
+std::string PackageSentence(const std::string& lead, const std::string& error) {
   if (error == kCancelled) return error;
-  const bool missing = FetchFaultOf(error) == FetchFault::kOther;
-  return (missing ? "Could not find " : "Could not fetch ") + what + ": " + error +
-         FetchFaultHint(error);
+  std::string sentence = lead + ": " + error + FetchFaultHint(error);
+  if (!sentence.ends_with('.')) sentence += '.';
+  return sentence;
+}
+
+// The sentence for a failed fetch of `what` on the package road: "Could not find" when the
+// server has no such file or nothing was published; a server that could not be reached, had a
+// fault of its own or answered with another status (a refusal, a rate limit) reads "Could not
+// fetch".
+std::string PackageFetchError(const std::string& what, const std::string& error) {
+  const FetchFault fault = FetchFaultOf(error);
+  const bool missing = fault == FetchFault::kMissing || fault == FetchFault::kOther;
+  return PackageSentence((missing ? "Could not find " : "Could not fetch ") + what, error);
 }
 
 }  // namespace
@@ -240,8 +249,8 @@ bool Builder::DownloadPackage(PackageRun& run) {
     Progress(title, FormatSize(done) + " of " + FormatSize(size),
              size == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(size));
   };
-  if (Download(*http, url, run.zip, run.stamp, size, progress, &cancel, run.err)) return true;
-  run.err += FetchFaultHint(run.err);
+  if (Download(*http, url, run.zip, run.stamp, size, progress, &cancel, error)) return true;
+  run.err = PackageSentence("Could not download the game's package", error);
   return false;
 }
 

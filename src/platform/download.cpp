@@ -104,6 +104,8 @@ std::string DamagedText(const char* check, int count) {
 
 FetchFault FetchFaultOf(const std::string& error) {
   if (error.find("the server answered 5") != std::string::npos) return FetchFault::kServer;
+  if (error.find("the server answered 404 ") != std::string::npos) return FetchFault::kMissing;
+  if (error.find("the server answered ") != std::string::npos) return FetchFault::kRefused;
   for (const char* transport :
        {"the request failed (", "the download stopped (", "cannot reach the server ("}) {
     if (error.find(transport) != std::string::npos) return FetchFault::kUnreachable;
@@ -117,6 +119,8 @@ std::string FetchFaultHint(const std::string& error) {
       return " (the server could not be reached; press the button again to carry on)";
     case FetchFault::kServer:
       return " (the server has a fault of its own; press the button again later)";
+    case FetchFault::kMissing:
+    case FetchFault::kRefused:
     case FetchFault::kOther:
       break;
   }

@@ -13,8 +13,9 @@ namespace launcher {
 
 // What a failed fetch's error text says happened: the server could not be reached or stalled
 // (no connection, no answer, a body that broke off), it answered with a fault of its own (5xx),
-// or anything else (a 404, a damaged file, a stop).
-enum class FetchFault { kOther, kUnreachable, kServer };
+// it has no such file (404), it answered with another status (a refusal or a rate limit, such as
+// 403 and 429), or anything else (a damaged file, a stop).
+enum class FetchFault { kOther, kUnreachable, kServer, kMissing, kRefused };
 FetchFault FetchFaultOf(const std::string& error);
 
 // A hint in parentheses, with a leading space, for the player after a fetch's error text: what

@@ -545,7 +545,7 @@ TEST_F(BuilderPackageTest, DevelopmentLauncherWithoutAReleaseCannotFindThePackag
   Release release;
   std::string lookup;
   ASSERT_FALSE(FetchLatestRelease(*http, game, release, lookup));
-  ExpectFailedWith("Could not find the game's package: " + lookup);
+  ExpectFailedWith("Could not find the game's package: " + lookup + ".");
 }
 
 TEST_F(BuilderPackageTest, DescriptionProblemsNameTheTag) {
@@ -580,11 +580,23 @@ TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
   } cases[] = {
       {description, 404,
        "Could not find the game's package for v1.0: the server answered 404 for " +
-           server.Url(description)},
+           server.Url(description) + "."},
       {description, 503,
        "Could not fetch the game's package for v1.0: the server answered 503 for " +
-           server.Url(description) + server_hint},
-      {kZipPath, 500, "the server answered 500 for " + server.Url(kZipPath) + server_hint},
+           server.Url(description) + server_hint + "."},
+      // A refusal or a rate limit is no missing file.
+      {description, 403,
+       "Could not fetch the game's package for v1.0: the server answered 403 for " +
+           server.Url(description) + "."},
+      {description, 429,
+       "Could not fetch the game's package for v1.0: the server answered 429 for " +
+           server.Url(description) + "."},
+      {kZipPath, 500,
+       "Could not download the game's package: the server answered 500 for " +
+           server.Url(kZipPath) + server_hint + "."},
+      {kZipPath, 404,
+       "Could not download the game's package: the server answered 404 for " +
+           server.Url(kZipPath) + "."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path + " " + std::to_string(c.status));
@@ -605,7 +617,7 @@ TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
   EXPECT_FALSE(Build());
   EXPECT_EQ(err.rfind("Could not fetch the game's package for v1.0: the request failed (", 0), 0u)
       << err;
-  EXPECT_TRUE(err.ends_with(reach_hint)) << err;
+  EXPECT_TRUE(err.ends_with(reach_hint + ".")) << err;
 }
 
 TEST_F(BuilderPackageTest, AStopEndsAFetchThatGetsNoAnswer) {
@@ -633,7 +645,8 @@ TEST_F(BuilderPackageTest, ADamagedDownloadFailsWithTheDownloadersText) {
   Publish(scratch / "published" / kPackage,
           nlohmann::json{{"sha256", std::string(64, '0')}}.dump());
   EXPECT_FALSE(Build());
-  ExpectFailedWith("the download of " + kPackage + " failed its check (checksum)");
+  ExpectFailedWith("Could not download the game's package: the download of " + kPackage +
+                   " failed its check (checksum).");
 }
 
 TEST_F(BuilderPackageTest, AZipThatIsNotAZipFailsWithTheUnpackersText) {

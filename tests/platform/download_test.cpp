@@ -625,8 +625,9 @@ TEST_F(MisbehavingServerTest, FetchTextStopsAtOnceAndSaysWhatTheServerDid) {
     } else {
       EXPECT_EQ(error, "the server answered " + std::to_string(server.reply.status) + " for " +
                            server_.Url("/a.json"));
-      EXPECT_EQ(FetchFaultOf(error),
-                server.reply.status == 500 ? FetchFault::kServer : FetchFault::kOther);
+      EXPECT_EQ(FetchFaultOf(error), server.reply.status == 500   ? FetchFault::kServer
+                                     : server.reply.status == 404 ? FetchFault::kMissing
+                                                                  : FetchFault::kRefused);
       EXPECT_EQ(server_.Count("/a.json"), 3);
     }
   }
@@ -643,13 +644,16 @@ TEST(FetchFaultTest, HintsSayWhatTheServerDidAndWhatToDo) {
       {"Visual Studio channel: the request failed (12002)", FetchFault::kUnreachable},
       {"cannot reach the server (12005)", FetchFault::kUnreachable},
       {"the server answered 503 for https://x/y", FetchFault::kServer},
-      {"the server answered 404 for https://x/y", FetchFault::kOther},
+      {"the server answered 404 for https://x/y", FetchFault::kMissing},
+      {"the server answered 403 for https://x/y", FetchFault::kRefused},
+      {"the server answered 429 for https://x/y", FetchFault::kRefused},
       {"the download of a.zip failed its check (checksum)", FetchFault::kOther},
       {"stopped", FetchFault::kOther},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FetchFaultOf(c.error), c.fault) << c.error;
-    EXPECT_EQ(FetchFaultHint(c.error).empty(), c.fault == FetchFault::kOther) << c.error;
+    const bool hinted = c.fault == FetchFault::kUnreachable || c.fault == FetchFault::kServer;
+    EXPECT_EQ(FetchFaultHint(c.error).empty(), !hinted) << c.error;
   }
   EXPECT_EQ(FetchFaultOf(kCancelled), FetchFault::kOther);
   EXPECT_NE(FetchFaultHint("the request failed (7)").find("press the button again"),
