@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/ascii.h"
 #include "platform/platform.h"
 #include "platform/platform_detail.h"
 
@@ -88,9 +89,17 @@ bool OutputFile::Fail() {
 }
 
 std::string OutputFile::ErrorText(const std::string& text) const {
-  std::string message = FormatSystemError(text.c_str(), error_, SystemErrorWords(error_));
-  if (IsDiskFullError(error_)) message += " (is the drive full?)";
+  const std::string words = SystemErrorWords(error_);
+  std::string message = FormatSystemError(text.c_str(), error_, words);
+  if (IsDiskFullError(error_)) message += DiskFullHint(words);
   return message;
+}
+
+std::string DiskFullHint(const std::string& words) {
+  const std::string lower = AsciiLower(words);
+  const bool said = lower.find("full") != std::string::npos ||
+                    lower.find("space") != std::string::npos;
+  return said ? "" : " (is the drive full?)";
 }
 
 void ArchiveFolders::MakeParents(const std::string& name) {

@@ -46,7 +46,8 @@ class OutputFile {
   bool is_open() const;
 
   // After a call that returned false: `text`, then the system's reason in the "(code: words)"
-  // form, then " (is the drive full?)" when the disk or its table of files is full. A failing
+  // form, then " (is the drive full?)" when the disk or its table of files is full and the
+  // system's words do not say so already. A failing
   // call discards the file, so that nothing of it is left behind.
   std::string ErrorText(const std::string& text) const;
 
@@ -71,6 +72,10 @@ class OutputFile {
 // Whether a system error code (errno on POSIX, GetLastError on Windows) says that the disk has
 // no room left.
 bool IsDiskFullError(uint32_t code);
+
+// " (is the drive full?)" after the system's words for a full disk, `words`, unless they say so
+// already ("Disk full.", "No space left on device"); "" then.
+std::string DiskFullHint(const std::string& words);
 
 // Removes `path` itself when it is a link (a symbolic link; on Windows also a junction),
 // leaving what it points at alone. True when a link was removed.
