@@ -36,6 +36,9 @@ bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string
   const fs::path game_path = app.builder->GamePath();
   if (!game_path.empty()) {
     app.game_copy = IdentifyGameCopy(app.game, game_path);
+    if (!app.game_copy.ok && !fs::exists(game_path, ignored)) {
+      app.game_copy.message = CopyGoneMessage(game_path);
+    }
   }
   app.music_folder = app.builder->SavedMusicFolder();
 

@@ -61,6 +61,9 @@ std::filesystem::path NewestSubfolder(const std::filesystem::path& folder);
 // The paths as UTF-8 joined with `separator` (none before the first or after the last).
 std::string JoinStrings(char separator, const std::vector<std::filesystem::path>& paths);
 
+// What the player is told when the recorded copy of the game is no longer at `path`.
+std::string CopyGoneMessage(const std::filesystem::path& path);
+
 // Name mapper for the game's package zip: the relative path to write, or "" to leave the entry
 // out (the player's folders hdd/, assets/, logs/, screenshots/, captures/, compiler/work/, a
 // top-level *.toml, and anything that could leave the staging folder). The rules judge the name

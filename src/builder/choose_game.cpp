@@ -28,6 +28,10 @@ std::vector<fs::path> ListFolder(const fs::path& folder) {
 
 }  // namespace
 
+std::string CopyGoneMessage(const fs::path& path) {
+  return "Your copy of the game is no longer at " + PathToUtf8(path) + ": choose it again.";
+}
+
 fs::path Builder::GamePath() const {
   const fs::path path = PathFromUtf8(SettingText("game"));
   if (path.empty()) return path;
@@ -118,7 +122,7 @@ bool Builder::RelinkGame(std::string& error) {
                             : fs::is_directory(assets, ec) && fs::equivalent(assets, path, ec);
   if (in_place) return true;
   if (!fs::exists(path, ec)) {
-    error = "Your copy of the game is no longer at " + PathToUtf8(path) + ": choose it again.";
+    error = CopyGoneMessage(path);
     return false;
   }
   Log("the game's copy is no longer in " + PathToUtf8(assets) + ": choosing it again");

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/self_update.h"
 #include "app/startup.h"
 #include "app_fixture.h"
@@ -97,10 +99,18 @@ TEST_F(StartupTest, BadSettingsAndMissingFilesStillOpenTheLauncher) {
 }
 
 TEST_F(StartupTest, AGameCopyThatHasGoneIsReportedInPlayersWords) {
-  WriteFile(root / "launcher.json", R"({"game": "/no/such/folder/halvorn.iso"})");
-  Start();
-  EXPECT_FALSE(app.game_copy.ok);
-  EXPECT_NE(app.game_copy.message, "");
+  for (const fs::path& gone : {scratch / "gone" / "halvorn.iso", scratch / "gone" / "a folder"}) {
+    SCOPED_TRACE(PathToUtf8(gone));
+    App fresh;
+    WriteFile(root / "launcher.json",
+              nlohmann::json{{"game", PathToUtf8(gone)}}.dump());
+    std::string error;
+    ASSERT_TRUE(StartLauncher(fresh, self, {}, false, error)) << error;
+    StopLauncher(fresh);
+    EXPECT_FALSE(fresh.game_copy.ok);
+    EXPECT_EQ(fresh.game_copy.message,
+              "Your copy of the game is no longer at " + PathToUtf8(gone) + ": choose it again.");
+  }
 }
 
 TEST_F(StartupTest, AnAgreementThatCannotBeReadStillCountsAsGiven) {
@@ -149,12 +159,16 @@ TEST_F(StartupTest, PlayAtStartIsAskedByArgumentOrSavedChoiceAndShiftKeepsTheLau
   }
 }
 
+// How soon StopLauncher returns for a job that stops is measured by bench/stop_launcher_bench;
+// here a job that stops has seconds to do so, as a loaded machine may need.
 TEST(StopLauncher, WaitsAShortWhileForTheJobAndNoLongerForOneThatDoesNotStop) {
   struct Case {
     std::string name;
     bool job_sees_the_stop;
+    std::chrono::milliseconds wait;  // what StopLauncher is given
   };
-  const std::vector<Case> cases = {{"a job that stops", true}, {"a job that waits on", false}};
+  const std::vector<Case> cases = {{"a job that stops", true, std::chrono::seconds(20)},
+                                   {"a job that waits on", false, std::chrono::milliseconds(500)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir scratch;
@@ -177,17 +191,18 @@ TEST(StopLauncher, WaitsAShortWhileForTheJobAndNoLongerForOneThatDoesNotStop) {
 
     bool left = false;
     const auto before = std::chrono::steady_clock::now();
-    const bool ended = StopLauncher(
-        app, [&] { left = true; }, std::chrono::milliseconds(500));
+    const bool ended = StopLauncher(app, [&] { left = true; }, c.wait);
     const auto took = std::chrono::steady_clock::now() - before;
     EXPECT_TRUE(left);
     EXPECT_TRUE(app.builder->cancel);
     EXPECT_EQ(ended, c.job_sees_the_stop);
     EXPECT_EQ(app.worker.joinable(), !c.job_sees_the_stop);
-    if (!c.job_sees_the_stop) {
-      EXPECT_GE(took, std::chrono::milliseconds(500));
+    if (c.job_sees_the_stop) {
+      EXPECT_LT(took, c.wait) << "it waited for the whole wait, not for the job";
+    } else {
+      EXPECT_GE(took, c.wait);
+      EXPECT_LT(took, c.wait + std::chrono::seconds(5));
     }
-    EXPECT_LT(took, std::chrono::seconds(5));
     release.Open();
     if (app.worker.joinable()) app.worker.join();
   }
