@@ -278,6 +278,24 @@ TEST_F(BuilderPackageTest, AChosenCopyWhosePlayFolderWentIsLinkedAgainBeforeTheD
   EXPECT_TRUE(builder->IsGameInPlace());
 }
 
+// A copy of the image cut short (by a kill, under an older launcher that wrote it straight under
+// its name) is made again before the build uses it; so is one the player's image has outgrown.
+TEST_F(BuilderPackageTest, ACopyOfTheImageOfAnotherSizeIsCopiedAgain) {
+  platform.refuse_hard_links = true;
+  ASSERT_TRUE(ChooseTheDisc());
+  const fs::path copy = Play() / "assets" / "Halvorn.iso";
+  const std::string whole = ReadFile(image);
+  for (const std::string& cut : {whole.substr(0, whole.size() / 2), whole + "more"}) {
+    SCOPED_TRACE(cut.size());
+    WriteFile(copy, cut);
+    WriteFile(Play() / "assets" / "Halvorn.iso.tmp", "what a killed copy left");
+    ASSERT_TRUE(Build()) << err;
+    EXPECT_TRUE(Logged("copying " + PathToUtf8(image) + " to " + PathToUtf8(copy)));
+    EXPECT_EQ(ReadFile(copy), whole);
+    EXPECT_FALSE(fs::exists(Play() / "assets" / "Halvorn.iso.tmp"));
+  }
+}
+
 TEST_F(BuilderPackageTest, ALostCopyFailsBeforeAnythingIsDownloaded) {
   ASSERT_TRUE(ChooseTheDisc());
   const struct {
