@@ -164,7 +164,7 @@ TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
 
 class SwapCrash : public SwapJobTest {
  protected:
-  SwapCrash() : SwapJobTest(64) {}
+  SwapCrash() : SwapJobTest(24) {}
 };
 
 TEST_F(SwapCrash, KilledAnywhereTheNextStartLeavesOneWholeVersionAndTheNextRunFinishes) {

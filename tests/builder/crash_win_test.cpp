@@ -141,7 +141,7 @@ TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
 // Fewer small files than on Linux: every run of the driver starts a program under Wine.
 class SwapCrash : public SwapJobTest {
  protected:
-  SwapCrash() : SwapJobTest(16) {}
+  SwapCrash() : SwapJobTest(8) {}
 };
 
 TEST_F(SwapCrash, KilledAnywhereTheNextStartLeavesOneWholeVersionAndTheNextRunFinishes) {
