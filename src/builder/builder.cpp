@@ -42,7 +42,11 @@ std::string Format(const char* format, Args... args) {
 
 Builder::Builder(const GameDescription& game, const fs::path& root, Http* http,
                  Platform* platform)
-    : game(game), root(root), http(http), platform(platform) {}
+    : game(game), root(root), http(http), platform(platform) {
+  // Before anything asks whether the game is in place: a package install ended in the middle
+  // of its swap (a kill, a crash, a power cut) leaves a mix of two versions.
+  MendUnfinishedSwap();
+}
 
 void Builder::Log(const std::string& line) {
   std::lock_guard<std::mutex> lock(log_mutex);

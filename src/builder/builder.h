@@ -16,7 +16,9 @@
 //   downloads/      downloads in progress and finished
 //   tools/<id>/     installed build tools
 //   play/           the game the player runs; play/assets is the chosen copy of the game,
-//                   play/.next the staging folder of a package install
+//                   play/.next the staging folder of a package install, play/.aside what a
+//                   package install's swap has moved out of the way (there only while one runs
+//                   or was ended; the constructor finishes such a swap)
 #pragma once
 
 #include <atomic>
@@ -125,7 +127,8 @@ class Builder {
   std::filesystem::path ToolFolder(const std::string& id) const;
   // The game's executable in the play folder, with the platform's executable suffix.
   std::filesystem::path GameExe() const;
-  // The executable is there, and in package mode its "<exe>.dll" too.
+  // The executable is there, and in package mode its "<exe>.dll" too, and no swap of a package
+  // install is half done.
   bool IsGameInPlace() const;
   // Stores a JSON string under `key` in launcher.json, keeping every other key.
   void SetSetting(const std::string& key, const std::string& value);
@@ -212,8 +215,10 @@ class Builder {
   // run: progress lines become status reports, the others log lines.
   void HandlePrepareLine(const std::string& line, int64_t start_ns, int64_t now_ns,
                          std::string& kept_error);
-  // Stage body "replace the game": moves every entry of `next` but "logs" and *.toml over its
-  // namesake in the play folder, retrying entries that the system still holds.
+  // Stage body "replace the game": swaps every entry of `next` but "logs", *.toml, the names of
+  // the player's folders and the launcher's own with its namesake in the play folder, retrying
+  // entries that the system still holds. On failure everything is put back: the old version is
+  // whole and `next` holds the package and its stamp again.
   bool ReplaceGame(const std::filesystem::path& next, std::string& err);
 
   // How patient ReplaceGame is with an entry the system still holds: tries per entry and the
@@ -282,6 +287,28 @@ class Builder {
   // The converters of the music import: the system's ffprobe and ffmpeg where programs carry
   // no suffix, else those of the toolchain's "ffmpeg" tool, installed first.
   bool FindConverters(std::string& ffprobe, std::string& ffmpeg, std::string& error);
+
+  // The swap of a package install (replace_game.cpp).
+  std::filesystem::path AsideFolder() const;
+  // play/.aside is there and play/.next still holds something to move.
+  bool SwapUnfinished() const;
+  // Runs `step` up to `tries` times, logging each failure and waiting replace_retry.wait between
+  // two tries (not after a stop); false with the "Could not put" sentence for `name`.
+  bool Patiently(const std::string& name, int tries,
+                 const std::function<bool(std::string&)>& step, std::string& err);
+  // One try at moving the namesake of `name` aside and the staged entry into its place.
+  bool SwapEntry(const std::filesystem::path& next, const std::filesystem::path& name,
+                 std::string& why);
+  // Puts the staged entry back into `next` and its namesake back from .aside.
+  bool UnswapEntry(const std::filesystem::path& next, const std::filesystem::path& name,
+                   std::string& why);
+  // Removes .aside with everything in it, entry by entry.
+  bool ClearAside(int tries, std::string& err);
+  // Carries a swap that was begun (play/.aside is there) through to its end: the rest of
+  // `next` moves in and .aside goes. True when there was none.
+  bool FinishSwap(const std::filesystem::path& next, int tries, std::string& err);
+  // The constructor's part: FinishSwap with one try per move.
+  void MendUnfinishedSwap();
 
   bool FailPackageBuild(std::string& err);
   bool DownloadPackage(PackageRun& run);

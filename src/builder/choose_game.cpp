@@ -16,6 +16,32 @@ bool IsDiscImageName(const fs::path& path) {
   return AsciiLower(PathToUtf8(path.extension())) == ".iso";
 }
 
+// Where a copy of the disc image is written until it is whole: beside it, under a name that is
+// never taken for an image.
+fs::path CopyTemporary(const fs::path& dest) {
+  fs::path temporary = dest;
+  temporary += ".tmp";
+  return temporary;
+}
+
+// A temporary that a copy ended by a kill or a power cut left behind.
+bool IsCopyTemporary(const fs::path& path) {
+  const std::string lower = AsciiLower(PathToUtf8(path.filename()));
+  return lower.size() > 8 && EndsWith(lower, ".iso.tmp");
+}
+
+// The copy of an image in play/assets is a whole one: the same size as the player's image,
+// when that is still there to compare with (a hard link always is).
+bool IsWholeCopy(const fs::path& copy, const fs::path& image) {
+  std::error_code ec;
+  if (!fs::is_regular_file(copy, ec)) return false;
+  if (!fs::exists(image, ec)) return true;
+  const uintmax_t copy_size = fs::file_size(copy, ec);
+  if (ec) return false;
+  const uintmax_t image_size = fs::file_size(image, ec);
+  return !ec && copy_size == image_size;
+}
+
 // The entries of a folder; none when it cannot be listed.
 std::vector<fs::path> ListFolder(const fs::path& folder) {
   std::vector<fs::path> entries;
@@ -47,7 +73,7 @@ fs::path Builder::GamePath() const {
 
 void Builder::RemoveOtherDiscImages(const fs::path& assets, const fs::path& keep) {
   for (const fs::path& entry : ListFolder(assets)) {
-    if (!IsDiscImageName(entry)) continue;
+    if (!IsDiscImageName(entry) && !IsCopyTemporary(entry)) continue;
     std::error_code ec;
     if (!keep.empty() && fs::equivalent(entry, keep, ec)) continue;
     std::string error;
@@ -117,8 +143,9 @@ bool Builder::RelinkGame(std::string& error) {
   if (path.empty()) return true;
   std::error_code ec;
   const fs::path assets = PlayFolder() / "assets";
+  // A copy cut short (an older launcher wrote straight under the image's name) is copied again.
   const bool in_place = IsDiscImageName(path)
-                            ? fs::is_regular_file(assets / path.filename(), ec)
+                            ? IsWholeCopy(assets / path.filename(), path)
                             : fs::is_directory(assets, ec) && fs::equivalent(assets, path, ec);
   if (in_place) return true;
   if (!fs::exists(path, ec)) {
@@ -136,6 +163,9 @@ bool Builder::RelinkGame(std::string& error) {
 
 bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::string& error) {
   Log("copying " + PathToUtf8(source) + " to " + PathToUtf8(dest));
+  // Written beside the image's name and renamed into place only when whole and on the disk, so
+  // that a copy ended halfway is never taken for the image.
+  const fs::path temporary = CopyTemporary(dest);
   std::error_code ec;
   const uintmax_t size = fs::file_size(source, ec);
   // An unknown size can never be reached, so such a copy ends as failed.
@@ -144,7 +174,7 @@ bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::s
   bool ok = false;
   {
     std::ifstream in(source, std::ios::binary);
-    std::ofstream out(dest, std::ios::binary | std::ios::trunc);
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     constexpr size_t kBlock = 8388608;
     std::vector<char> buffer(kBlock);
     while (in && out) {
@@ -159,8 +189,9 @@ bool Builder::CopyDiscImage(const fs::path& source, const fs::path& dest, std::s
     out.close();
     ok = !out.fail() && done == total;
   }
-  if (ok) return true;
-  fs::remove(dest, ec);
+  std::string ignored;
+  if (ok && FlushToDisk(temporary) && MoveReplacing(temporary, dest, ignored)) return true;
+  RemoveEntry(temporary, ignored);
   error = cancel ? kCancelled : "Could not copy the disc image (is the drive full?)";
   return false;
 }

@@ -115,6 +115,10 @@ bool Builder::BuildPackage(std::string& err) {
     return FailPackageBuild(err);
   }
   PackageRun run{err, FindPackage(), root / "downloads", {}, {}, PlayFolder() / ".next"};
+  // A swap that the start could not finish is finished before the staging folder is looked at:
+  // until then its stamp is no guide to what it holds, and it must not be made afresh while
+  // .aside holds the old version's entries.
+  if (!FinishSwap(run.next, replace_retry.tries, err)) return FailPackageBuild(err);
   if (run.name.empty()) {
     err = "No package is known for this copy of the game: choose it again.";
     return FailPackageBuild(err);

@@ -1,15 +1,10 @@
-// The last two stages of a package install: the staged game prepares its code from the
-// player's disc ("--prepare-code"), then the staged entries replace their namesakes in the play
-// folder, leaving the player's logs and settings files alone.
-#include <algorithm>
+// The next-to-last stage of a package install: the staged game prepares its code from the
+// player's disc ("--prepare-code"); replace_game.cpp then puts the staged entries in place.
 #include <cstdio>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "builder/builder.h"
 #include "platform/ascii.h"
-#include "platform/file_ops.h"
 
 namespace launcher {
 namespace fs = std::filesystem;
@@ -80,64 +75,6 @@ void Builder::HandlePrepareLine(const std::string& line, int64_t start_ns, int64
     Log("game: " + line);
   }
   if (StartsWith(line, "failed ")) kept_error = line.substr(7);
-}
-
-bool Builder::ReplaceGame(const fs::path& next, std::string& err) {
-  // The listing is taken whole first: moving entries out of a folder while reading it may make
-  // the reading skip some.
-  std::vector<fs::path> entries;
-  std::error_code ec;
-  fs::directory_iterator it(next, ec);
-  if (ec) return true;
-  for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-    entries.push_back(it->path());
-  }
-
-  // The staging folder's stamp leaves first: once anything has moved, the staging folder no
-  // longer holds the whole package, and a run ended halfway through (a stop, a crash, a power
-  // cut) must make it afresh rather than prepare and move what is left.
-  const auto is_stamp = [](const fs::path& entry) { return entry.filename() == "package.stamp"; };
-  std::stable_partition(entries.begin(), entries.end(), is_stamp);
-
-  bool moved_any = false;  // an entry of the package itself, not only the stamp, has moved
-  for (const fs::path& entry : entries) {
-    const std::string name = PathToUtf8(entry.filename());
-    const std::string lower = AsciiLower(name);
-    if (lower == "logs" || (lower.size() >= 6 && EndsWith(lower, ".toml"))) continue;
-    const fs::path target = PlayFolder() / entry.filename();
-    const bool is_folder = fs::is_directory(entry, ec);
-    for (int attempt = 1;; ++attempt) {
-      std::string why;
-      bool ok = !is_folder || !EntryExists(target) || RemoveTree(target, why);
-      if (ok) ok = MoveReplacing(entry, target, why);
-      if (ok) {
-        moved_any = moved_any || !is_stamp(entry);
-        break;
-      }
-      Log("replace: " + name + ", try " + std::to_string(attempt) + ": " + why);
-      if (attempt >= replace_retry.tries || cancel) {
-        err = "Could not put " + name +
-              " in place (is the game still running, or an antivirus scanning it?): " + why +
-              ". Press Update again to retry; see launcher.log";
-        // Part of the package has left the staging folder, so it no longer holds the whole
-        // package: without its stamp the next attempt unpacks afresh instead of preparing and
-        // moving what is left. When only the stamp has moved (the game still holds its first
-        // file), the staging folder is still whole and gets its stamp back, so that pressing
-        // Update again only retries the moves.
-        std::string ignored;
-        if (moved_any) {
-          RemoveEntry(next / "package.stamp", ignored);
-        } else if (!entries.empty() && is_stamp(entries.front()) &&
-                   !EntryExists(entries.front())) {
-          MoveReplacing(PlayFolder() / "package.stamp", entries.front(), ignored);
-        }
-        return false;
-      }
-      Progress("Putting the new version in place", "Waiting for Windows to let go of " + name, -1);
-      std::this_thread::sleep_for(replace_retry.wait);
-    }
-  }
-  return true;
 }
 
 }  // namespace launcher

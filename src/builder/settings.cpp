@@ -50,6 +50,7 @@ fs::path Builder::GameExe() const {
 }
 
 bool Builder::IsGameInPlace() const {
+  if (SwapUnfinished()) return false;
   std::error_code ec;
   if (!fs::exists(GameExe(), ec)) return false;
   if (!PackageMode()) return true;

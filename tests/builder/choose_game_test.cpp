@@ -5,12 +5,15 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "builder/builder.h"
 #include "builder_fixture.h"
 #include "platform/file_ops.h"
 #include "platform/progress.h"
+#include "support/file_tree.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
@@ -171,6 +174,23 @@ TEST_F(BuilderChooseGameTest, WithoutAHardLinkTheImageIsCopiedWithProgress) {
   EXPECT_EQ(Settings()["game"], PathToUtf8(image));
 }
 
+// Until the copy is whole it has a name that is never taken for the image: a copy ended by a
+// kill or a power cut is not the game.
+TEST_F(BuilderChooseGameTest, ACopyTakesTheImagesNameOnlyWhenWhole) {
+  platform.refuse_hard_links = true;
+  const std::string bytes = std::string(9 * 1048576, 'i');
+  WriteFile(image, bytes);
+  std::vector<std::set<std::string>> seen;
+  on_status = [&](const Status&) { seen.push_back(EntriesUnder(Assets())); };
+  ASSERT_TRUE(Choose(Copy(image, true))) << error;
+  const std::set<std::string> copying = {"Halvorn.iso.tmp"};
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], copying);
+  EXPECT_EQ(seen[1], copying);
+  EXPECT_EQ(EntriesUnder(Assets()), std::set<std::string>{"Halvorn.iso"});
+  EXPECT_EQ(ReadFile(Assets() / "Halvorn.iso"), bytes);
+}
+
 TEST_F(BuilderChooseGameTest, AStoppedCopyLeavesNoFileAndNoRecord) {
   platform.refuse_hard_links = true;
   WriteFile(image, std::string(9 * 1048576, 'i'));
@@ -178,8 +198,16 @@ TEST_F(BuilderChooseGameTest, AStoppedCopyLeavesNoFileAndNoRecord) {
   EXPECT_FALSE(Choose(Copy(image, true)));
   EXPECT_EQ(error, kCancelled);
   EXPECT_EQ(statuses.size(), 1u);
-  EXPECT_FALSE(fs::exists(Assets() / "Halvorn.iso"));
+  EXPECT_TRUE(EntriesUnder(Assets()).empty());
   EXPECT_FALSE(fs::exists(root / "launcher.json"));
+}
+
+// What a killed copy left beside the images goes with them when the copy is made again.
+TEST_F(BuilderChooseGameTest, AnAssetsFolderWithALeftoverCopyIsReplaced) {
+  WriteFile(Assets() / "Halvorn.iso.tmp", "a copy ended halfway");
+  WriteFile(Assets() / "Other.ISO.TMP", "another");
+  ASSERT_TRUE(Choose(Copy(image, true))) << error;
+  EXPECT_EQ(EntriesUnder(Assets()), std::set<std::string>{"Halvorn.iso"});
 }
 
 TEST_F(BuilderChooseGameTest, AStopLeftFromAnEarlierJobDoesNotEndTheCopy) {

@@ -1,8 +1,8 @@
 // What the tests that end a job without warning share: the job driver's runs
 // (tests/programs/job_driver), the files a job leaves, a base fixture that keeps a prepared root,
 // runs the job in copies of it and ends it at every log line, every change and random moments,
-// the prepared roots of the package install, a tool install, the launcher's own update and the
-// music import, served by the test's own HTTP server on 127.0.0.1, and the kills of the build
+// the prepared roots of the package install, an update's swap, a tool install, the launcher's
+// own update and the music import, served by the test's own HTTP server on 127.0.0.1, and the kills of the build
 // from source, which works in one folder.
 #pragma once
 
@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -119,6 +120,8 @@ class CrashTest : public BuilderTest {
   virtual std::vector<std::string> JobArgs() = 0;
   // The player's files of a root, as the job must never change them.
   virtual Files PlayerFiles(const fs::path& root_path) = 0;
+  // What a job ended in `at` must have left, looked at before the job runs again.
+  virtual void CheckEnded(const fs::path& /*at*/) {}
 
   std::vector<std::string> Args(const fs::path& at) {
     std::vector<std::string> args = {at.string(), (scratch / "game.json").string(), "v1.0"};
@@ -160,6 +163,7 @@ class CrashTest : public BuilderTest {
     const Files after = PlayerFiles(at);
     EXPECT_TRUE(after == player) << "the player's files after the kill:"
                                  << Differences(player, after);
+    CheckEnded(at);
 
     const DriverRun again = RunDriver(Args(at), {});
     if (!again.Ok()) {
@@ -270,6 +274,122 @@ class PackageJobTest : public CrashTest {
     files["launcher.json"] = settings.dump();
     return files;
   }
+};
+
+// --- The swap of a package update --------------------------------------------------------------
+
+// An update of an installed package, ready to swap: the old package in place (its game, its
+// library, its stamp, top-level files, a folder "many" of `many_files` small files and a folder
+// "videos" whose name sorts last) and the new one unpacked into play/.next with its code
+// prepared. `job` is what the driver runs: "build" finishes the install, "replace" only swaps.
+// However it is ended, the next start must leave one version whole, the old one or the new one.
+class SwapJobTest : public PackageJobTest {
+ protected:
+  explicit SwapJobTest(int many) : many_files(many) {}
+
+  void SetUp() override {
+    PackageJobTest::SetUp();
+    if (HasFatalFailure()) return;
+    Publish("old");
+    MakeBuilder();
+    std::string error;
+    ASSERT_TRUE(builder->BuildAll(error)) << error;
+    // The new package unpacked and prepared; the game then fails, so the install ends there.
+    Publish("new");
+    WriteFile(root / "fake_game.txt", "dll\nexit 3\n");
+    EXPECT_FALSE(builder->BuildAll(error));
+    fs::remove(root / "fake_game.txt");
+    builder.reset();
+    ASSERT_TRUE(fs::exists(root / "play" / ".next" / "Halvorn.dll"));
+    ASSERT_TRUE(fs::exists(root / "play" / ".next" / "package.stamp"));
+    old_version = Played(Outcome(root));
+  }
+
+  void Publish(const std::string& version) {
+    std::vector<ZipEntry> entries = {{Exe(), ReadFile(TestProgram("fake_game")), false, true, 0755},
+                                     {"readme.txt", version + " readme"},
+                                     {"videos/intro.bik", version + " intro"},
+                                     {version + "-only.txt", version}};
+    for (int file = 0; file < many_files; ++file) {
+      entries.push_back({"many/" + std::to_string(1000 + file) + ".dat", version + " file"});
+    }
+    const fs::path zip = scratch / "published" / version / game.package;
+    fs::create_directories(zip.parent_path());
+    WriteZip(zip, entries);
+    const std::string path = "/owner/halvorn/releases/download/v1.0/" + game.package;
+    server.ServeFile(path, zip);
+    server.Serve(path + ".json",
+                 nlohmann::json{{"sha256", Sha256File(zip)}, {"size", fs::file_size(zip)}}.dump());
+  }
+
+  std::vector<std::string> JobArgs() override { return job; }
+
+  // The play folder without the staging folder: the game and the player's files.
+  static Files Played(const Files& root_files) {
+    Files files;
+    for (const auto& [name, bytes] : root_files) {
+      if (name.rfind("play/", 0) == 0 && name.rfind("play/.next/", 0) != 0) files[name] = bytes;
+    }
+    return files;
+  }
+
+  // The next start (a Builder made on the root) leaves exactly one version, with nothing aside.
+  void CheckEnded(const fs::path& at) override {
+    mended += EntryExists(at / "play" / ".aside");
+    const Builder started(game, at, http.get(), &platform);
+    EXPECT_FALSE(EntryExists(at / "play" / ".aside"));
+    const Files played = Played(Outcome(at));
+    EXPECT_TRUE(played == old_version || played == new_version)
+        << "not the old version:" << Differences(old_version, played).substr(0, 500)
+        << "\nnot the new version:" << Differences(new_version, played).substr(0, 500);
+    EXPECT_TRUE(started.IsGameInPlace());
+  }
+
+  // The reference run, and the new version it puts in place.
+  void RunNewVersion() {
+    RunReference();
+    new_version = Played(reference);
+    ASSERT_TRUE(new_version != old_version);
+  }
+
+  // Ends a swap after its first three renames (the stamp aside and in, the game aside), then
+  // ends the start that carries it forward at each of its first 20 changes (every move, and the
+  // removals of .aside's small entries) and at every 10th after (the removal of "many"): each
+  // time, the start after that leaves the new version whole.
+  void KillTheStartAtEveryChange() {
+    job = {"replace"};
+    const fs::path ended = CopyOfRoot("ended");
+    ASSERT_TRUE(RunDriver(Args(ended), {{"JOB_DRIVER_KILL_AT_CHANGE", "3"}}).killed);
+    ASSERT_TRUE(EntryExists(ended / "play" / ".aside"));
+    job = {"start"};
+    const DriverRun start = RunDriver(Args(CopyOf(ended, "counted")), {});
+    ASSERT_TRUE(start.Ok()) << (start.lines.empty() ? "no output" : start.lines.back());
+    ASSERT_GT(start.changes, 3);
+    for (long change = 1; change <= start.changes; change += change < 20 ? 1 : 10) {
+      SCOPED_TRACE("the start ended at its change " + std::to_string(change));
+      const fs::path at = CopyOf(ended, "start");
+      EXPECT_TRUE(RunDriver(Args(at), {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}})
+                      .killed);
+      CheckEnded(at);
+      const Files played = Played(Outcome(at));
+      EXPECT_TRUE(played == new_version) << Differences(new_version, played);
+    }
+  }
+
+  // A copy of the folder `from` as `name`, to end a job there once more.
+  fs::path CopyOf(const fs::path& from, const std::string& name) {
+    const fs::path copy = scratch / "runs" / name;
+    std::error_code ec;
+    fs::remove_all(copy, ec);
+    fs::copy(from, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    return copy;
+  }
+
+  const int many_files;
+  std::vector<std::string> job = {"build"};
+  Files old_version;
+  Files new_version;
+  int mended = 0;  // ended jobs that left a swap begun for the next start
 };
 
 // --- A tool install -----------------------------------------------------------------------------

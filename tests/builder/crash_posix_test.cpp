@@ -160,6 +160,64 @@ TEST_F(ToolCrash, AFullDiskFailsWithCannotWriteAndTheNextRunFinishes) {
     FillTheDiskAndResume(room, true, room == 0 ? " free on this drive" : "cannot write ");
 }
 
+// --- The swap of a package update ---------------------------------------------------------------
+
+class SwapCrash : public SwapJobTest {
+ protected:
+  SwapCrash() : SwapJobTest(24) {}
+};
+
+TEST_F(SwapCrash, KilledAnywhereTheNextStartLeavesOneWholeVersionAndTheNextRunFinishes) {
+  RunNewVersion();
+  ASSERT_FALSE(HasFatalFailure());
+  KillEverywhere(1, 4);
+  EXPECT_GT(mended, 0);
+}
+
+TEST_F(SwapCrash, KilledWhileTheStartFinishesASwapTheNextStartFinishesIt) {
+  RunNewVersion();
+  ASSERT_FALSE(HasFatalFailure());
+  KillTheStartAtEveryChange();
+}
+
+// "videos" sorts last: held busy (a mount point cannot be renamed), it makes the swap fail once
+// everything else has moved, and everything goes back. Ended at any change of that, forward or
+// back, the next start leaves one whole version.
+TEST_F(SwapCrash, KilledWhileAFailedSwapIsUndoneTheNextStartLeavesOneWholeVersion) {
+  RunNewVersion();
+  ASSERT_FALSE(HasFatalFailure());
+  job = {"replace"};
+  DriverRun undone;
+  {
+    const fs::path at = CopyOfRoot("undone");
+    TmpfsMount busy(at / "play" / "videos", 1048576);
+    if (!busy.ok()) GTEST_SKIP() << busy.reason();
+    undone = RunDriver(Args(at), {});
+    busy.Unmount();
+    const Files played = Played(Outcome(at));
+    EXPECT_TRUE(played == old_version) << Differences(old_version, played);
+    EXPECT_TRUE(FilesUnder(at / "play" / ".next") == FilesUnder(root / "play" / ".next"));
+    EXPECT_FALSE(EntryExists(at / "play" / ".aside"));
+  }
+  ASSERT_FALSE(undone.lines.empty());
+  EXPECT_EQ(undone.lines.back().rfind("failed Could not put videos in place", 0), 0u)
+      << undone.lines.back();
+  for (long change = 1; change <= undone.changes; ++change) {
+    SCOPED_TRACE("ended at change " + std::to_string(change));
+    const fs::path at = CopyOfRoot("undo " + std::to_string(change));
+    {
+      TmpfsMount busy(at / "play" / "videos", 1048576);
+      ASSERT_TRUE(busy.ok()) << busy.reason();
+      EXPECT_TRUE(
+          RunDriver(Args(at), {{"JOB_DRIVER_KILL_AT_CHANGE", std::to_string(change)}}).killed);
+    }
+    CheckEnded(at);
+    std::error_code ec;
+    fs::remove_all(at, ec);
+  }
+  EXPECT_GT(mended, 0);
+}
+
 // --- The launcher's own update ------------------------------------------------------------------
 
 using LauncherCrash = KillsAndFullDisk<LauncherJobTest>;

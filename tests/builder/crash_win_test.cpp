@@ -138,6 +138,25 @@ TEST_F(ToolCrash, KilledAnywhereLosesNothingAndTheNextRunFinishes) {
   KillEverywhere(1, 3);
 }
 
+// Fewer small files than on Linux: every run of the driver starts a program under Wine.
+class SwapCrash : public SwapJobTest {
+ protected:
+  SwapCrash() : SwapJobTest(8) {}
+};
+
+TEST_F(SwapCrash, KilledAnywhereTheNextStartLeavesOneWholeVersionAndTheNextRunFinishes) {
+  RunNewVersion();
+  ASSERT_FALSE(HasFatalFailure());
+  KillEverywhere(1, 2);
+  EXPECT_GT(mended, 0);
+}
+
+TEST_F(SwapCrash, KilledWhileTheStartFinishesASwapTheNextStartFinishesIt) {
+  RunNewVersion();
+  ASSERT_FALSE(HasFatalFailure());
+  KillTheStartAtEveryChange();
+}
+
 // A running program cannot be replaced here, only renamed: the update renames it aside and then
 // renames the new one into its place, and the next run finishes a swap ended between the two.
 class LauncherCrash : public LauncherJobTest {

@@ -1,7 +1,6 @@
 // The game's "--prepare-code" output lines, and putting the staged version in place.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -99,18 +98,6 @@ class BuilderReplaceGameTest : public BuilderTest {
     err.clear();
     return builder->ReplaceGame(next, err);
   }
-  std::vector<std::string> ReplaceLines() const {
-    std::vector<std::string> lines;
-    for (const std::string& line : log) {
-      if (line.rfind("replace: ", 0) == 0) lines.push_back(line);
-    }
-    return lines;
-  }
-  // The reason of a "replace: <name>, try <n>: <reason>" line.
-  static std::string Reason(const std::string& line) {
-    const size_t colon = line.find(": ", 9);
-    return colon == std::string::npos ? "" : line.substr(colon + 2);
-  }
 
   fs::path play;
   fs::path next;
@@ -158,91 +145,6 @@ TEST_F(BuilderReplaceGameTest, StagedEntriesReplaceTheirNamesakesButLogsAndSetti
 TEST_F(BuilderReplaceGameTest, NoStagingFolderIsNothingToMove) {
   EXPECT_TRUE(Replace());
   EXPECT_TRUE(log.empty());
-}
-
-// A staged file whose target is a folder with something in it: the move cannot replace it,
-// on any system, until the test clears the folder away.
-void BlockWithFolder(const fs::path& target) { WriteFile(target / "inside", "held"); }
-
-TEST_F(BuilderReplaceGameTest, ATargetHeldForThreeTriesIsMovedAtTheFourth) {
-  WriteFile(next / "Halvorn.dat", "new data");
-  BlockWithFolder(play / "Halvorn.dat");
-  on_log = [this](const std::string& line) {
-    if (line.rfind("replace: Halvorn.dat, try 3: ", 0) == 0) fs::remove_all(play / "Halvorn.dat");
-  };
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Replace()) << err;
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-  EXPECT_EQ(ReadFile(play / "Halvorn.dat"), "new data");
-  const std::vector<std::string> lines = ReplaceLines();
-  ASSERT_EQ(lines.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(lines[i].rfind("replace: Halvorn.dat, try " + std::to_string(i + 1) + ": ", 0), 0u)
-        << lines[i];
-    EXPECT_FALSE(Reason(lines[i]).empty()) << lines[i];
-  }
-  ASSERT_EQ(statuses.size(), 3u);
-  for (const Status& status : statuses) {
-    EXPECT_EQ(status.title, "Putting the new version in place");
-    EXPECT_EQ(status.detail, "Waiting for Windows to let go of Halvorn.dat");
-    EXPECT_DOUBLE_EQ(status.fraction, -1);
-  }
-  EXPECT_GE(seconds, 2.9);  // three waits of one second
-}
-
-TEST_F(BuilderReplaceGameTest, AfterTheLastTryTheEntryIsReportedWithTheSystemsText) {
-  builder->replace_retry = {4, std::chrono::milliseconds(1)};
-  WriteFile(next / "Halvorn.dat", "new data");
-  BlockWithFolder(play / "Halvorn.dat");
-  EXPECT_FALSE(Replace());
-  const std::vector<std::string> lines = ReplaceLines();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[3].rfind("replace: Halvorn.dat, try 4: ", 0), 0u) << lines[3];
-  EXPECT_EQ(statuses.size(), 3u);
-  EXPECT_EQ(err, "Could not put Halvorn.dat in place (is the game still running, or an antivirus "
-                 "scanning it?): " + Reason(lines[3]) +
-                     ". Press Update again to retry; see launcher.log");
-  EXPECT_EQ(ReadFile(next / "Halvorn.dat"), "new data");
-}
-
-TEST_F(BuilderReplaceGameTest, AStopEndsTheWaitAfterTheFailedTry) {
-  WriteFile(next / "Halvorn.dat", "new data");
-  BlockWithFolder(play / "Halvorn.dat");
-  builder->cancel = true;
-  EXPECT_FALSE(Replace());
-  EXPECT_EQ(ReplaceLines().size(), 1u);
-  EXPECT_TRUE(statuses.empty());
-  EXPECT_EQ(err.rfind("Could not put Halvorn.dat in place (", 0), 0u) << err;
-}
-
-TEST_F(BuilderReplaceGameTest, AStagingFolderPartlyMovedNoLongerClaimsThePackage) {
-  for (int i = 0; i < 12; ++i) WriteFile(next / ("part" + std::to_string(i)) / "f", "x");
-  WriteFile(next / "package.stamp", "abc");
-  WriteFile(next / "Halvorn.dat", "new data");
-  BlockWithFolder(play / "Halvorn.dat");
-  builder->replace_retry = {1, std::chrono::milliseconds(1)};
-  EXPECT_FALSE(Replace());
-  int left = 0;
-  for (int i = 0; i < 12; ++i) left += fs::exists(next / ("part" + std::to_string(i))) ? 1 : 0;
-  if (left < 12) {
-    // Something moved: the staging stamp is gone (moved into play/, or removed).
-    EXPECT_FALSE(fs::exists(next / "package.stamp"));
-  } else {
-    EXPECT_EQ(ReadFile(next / "package.stamp"), "abc");  // nothing moved: still the package
-  }
-}
-
-TEST_F(BuilderReplaceGameTest, AGameHoldingItsFirstFileLeavesTheStagingFolderWhole) {
-  // The only entry besides the stamp is held: the stamp, which leaves first, comes back, so the
-  // next attempt retries the moves instead of unpacking and preparing the package again.
-  WriteFile(next / "package.stamp", "abc");
-  WriteFile(next / "Halvorn.dat", "new data");
-  BlockWithFolder(play / "Halvorn.dat");
-  builder->replace_retry = {1, std::chrono::milliseconds(1)};
-  EXPECT_FALSE(Replace());
-  EXPECT_EQ(ReadFile(next / "package.stamp"), "abc");
-  EXPECT_EQ(ReadFile(next / "Halvorn.dat"), "new data");
 }
 
 }  // namespace

@@ -5,8 +5,12 @@
 //   job_driver <root> <game.json> <launcher version> tool <id>
 //   job_driver <root> <game.json> <launcher version> music <folder>
 //   job_driver <root> <game.json> <launcher version> launcher <program> <url> <sha256> <size>
+//   job_driver <root> <game.json> <launcher version> replace
+//   job_driver <root> <game.json> <launcher version> start
 //
-// "build" is the package install in package mode, else the build from source; "tool" loads the
+// "build" is the package install in package mode, else the build from source; "replace" is the
+// package install's last stage alone, play/.next put in place, giving up at once on an entry
+// the system holds; "start" only makes the Builder, as the launcher's start does; "tool" loads the
 // toolchain from the game's address and installs one tool; "music" imports a folder of music;
 // "launcher" brings the launcher offered at <url> to the program file <program> (a relative
 // one lies in the root).
@@ -52,6 +56,11 @@ bool UpdateTheLauncher(const GameDescription& game, const fs::path& root, char**
 
 bool RunJob(Builder& builder, const std::string& job, const std::string& arg, std::string& err) {
   if (job == "build") return builder.BuildAll(err);
+  if (job == "start") return true;
+  if (job == "replace") {
+    builder.replace_retry = {1, std::chrono::milliseconds(0)};
+    return builder.ReplaceGame(builder.PlayFolder() / ".next", err);
+  }
   if (job == "tool") {
     Toolchain toolchain;
     if (!builder.LoadToolchain(toolchain, err, false)) return false;
