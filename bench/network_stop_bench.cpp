@@ -1,9 +1,13 @@
 // How soon a stop ends a network wait: Http::Get, FetchText and Download against a server on
-// 127.0.0.1 that accepts and never answers, and one that stalls after the first MiB of a body.
-// Each round starts the call, sets the cancel flag 300 ms after the server has the request (and,
-// mid-body, once the first MiB is in) and times the call's end from the stop. The promise is
-// within 1 s; each benchmark reports its slowest round ("worst_ms") and fails when any round took
-// longer. LAUNCHER_NETWORK_STOP_BENCH_ROUNDS sets the rounds (default 10).
+// 127.0.0.1 that accepts and never answers, one that stalls after the first MiB of a body, and a
+// host name whose lookup never ends (a name server that takes queries and never answers, in
+// network and mount namespaces of the benchmark's own: the benchmark runs itself again inside
+// them where the system allows it, and otherwise leaves those cases out and says why). Each
+// round starts the call, sets the cancel flag 300 ms after the server has the request (or the
+// name server the query; and, mid-body, once the first MiB is in) and times the call's end from
+// the stop. The promise is within 1 s; each benchmark reports its slowest round ("worst_ms") and
+// fails when any round took longer. LAUNCHER_NETWORK_STOP_BENCH_ROUNDS sets the rounds (default
+// 10).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,15 +17,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/download.h"
 #include "platform/http.h"
+#include "platform/platform.h"
 #include "platform/progress.h"
 #include "support/cancelled_run.h"
 #include "support/http_server.h"
 #include "support/scratch.h"
+#include "support/silent_names.h"
 
 namespace {
 
@@ -65,21 +73,28 @@ bool Call(Operation operation, launcher::Http& http, const std::string& url, con
   return false;
 }
 
-void Stop(benchmark::State& state, Operation operation, bool mid_body) {
+// What keeps the call waiting.
+enum class Wait { kNeverAnswered, kStalledMidBody, kNameNeverAnswered };
+
+void Stop(benchmark::State& state, Operation operation, Wait wait) {
   HttpServer server;
   Reply reply;
-  if (mid_body) {
+  if (wait == Wait::kStalledMidBody) {
     reply.body = std::string(4 * kMiB, 'b');
     reply.stall_after = kMiB;
   } else {
     reply.silent = true;
   }
   server.Route("/slow", reply);
+  const std::string url = wait == Wait::kNameNeverAnswered
+                              ? std::string("http://") + launcher::test::kSilentHost + "/slow"
+                              : server.Url("/slow");
   const std::unique_ptr<launcher::Http> http = launcher::CreateHttp();
   launcher::test::ScratchDir dir;
   // FetchText hands over nothing before its end, so mid-body it is stopped 300 ms after the
   // request only.
-  const uint64_t wanted = mid_body && operation != Operation::kFetchText ? kMiB : 0;
+  const uint64_t wanted =
+      wait == Wait::kStalledMidBody && operation != Operation::kFetchText ? kMiB : 0;
 
   std::chrono::milliseconds worst{0};
   for (auto _ : state) {
@@ -87,12 +102,14 @@ void Stop(benchmark::State& state, Operation operation, bool mid_body) {
     std::atomic<bool> cancel{false};
     std::atomic<uint64_t> received{0};
     std::string error;
+    const int asked = launcher::test::NameQueries();
+    const auto waiting = [&] {
+      if (wait == Wait::kNameNeverAnswered) return launcher::test::NameQueries() > asked;
+      return server.Count("/slow") > 0 && received >= wanted;
+    };
     const auto stop_to_end = launcher::test::RunAndStop(
-        [&] {
-          Call(operation, *http, server.Url("/slow"), dir / "file.bin", received, cancel, error);
-        },
-        cancel, [&] { return server.Count("/slow") > 0 && received >= wanted; },
-        std::chrono::milliseconds(300));
+        [&] { Call(operation, *http, url, dir / "file.bin", received, cancel, error); }, cancel,
+        waiting, std::chrono::milliseconds(300));
     if (!stop_to_end || error != launcher::kCancelled) {
       state.SkipWithError(("the call was not stopped: " + error).c_str());
       return;
@@ -109,6 +126,17 @@ void Stop(benchmark::State& state, Operation operation, bool mid_body) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The lookups that never end need the namespaces: run there, whole, where they can be made.
+  if (!launcher::test::InsideSilentNames()) {
+    std::vector<std::string> command(argv, argv + argc);
+    command[0] = launcher::PathToUtf8(launcher::test::SelfPath());
+    const launcher::test::SilentNamesRun run = launcher::test::RunWithSilentNames(command);
+    if (run.unavailable.empty()) {
+      std::cout << run.output;
+      return run.code;
+    }
+    std::cout << "without the lookups that never end: " << run.unavailable << "\n";
+  }
   benchmark::Initialize(&argc, argv);
   const struct {
     const char* name;
@@ -116,13 +144,18 @@ int main(int argc, char** argv) {
   } operations[] = {{"Get", Operation::kGet},
                     {"FetchText", Operation::kFetchText},
                     {"Download", Operation::kDownload}};
+  const struct {
+    const char* name;
+    Wait wait;
+  } waits[] = {{"_NeverAnswered", Wait::kNeverAnswered},
+               {"_StalledMidBody", Wait::kStalledMidBody},
+               {"_NameNeverAnswered", Wait::kNameNeverAnswered}};
   for (const auto& o : operations) {
-    for (const bool mid_body : {false, true}) {
-      const std::string name =
-          std::string("BM_Stop") + o.name + (mid_body ? "_StalledMidBody" : "_NeverAnswered");
+    for (const auto& w : waits) {
+      if (w.wait == Wait::kNameNeverAnswered && !launcher::test::InsideSilentNames()) continue;
+      const std::string name = std::string("BM_Stop") + o.name + w.name;
       benchmark::RegisterBenchmark(
-          name.c_str(),
-          [o, mid_body](benchmark::State& state) { Stop(state, o.operation, mid_body); })
+          name.c_str(), [o, w](benchmark::State& state) { Stop(state, o.operation, w.wait); })
           ->Iterations(Rounds())
           ->UseManualTime()
           ->Unit(benchmark::kMillisecond);

@@ -21,6 +21,8 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   # tools the tests drive
   msitools wixl gcab zip unzip ffmpeg python3
+  # a name server that never answers, in network and mount namespaces of the tests' own
+  iproute2 util-linux
   # real tar writers beside GNU tar, for the archive tests (bsdtar; pixz, a parallel xz)
   libarchive-tools pixz
   # the sanitizer build and the fuzz targets (the runtimes are only recommended by clang;

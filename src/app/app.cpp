@@ -1,11 +1,15 @@
 #include "app/app.h"
 #include "platform/progress.h"
 
+#include <memory>
+#include <string>
 #include <utility>
 
 namespace launcher {
 
-App::App() : http(CreateHttp()), platform(CreatePlatform()) {}
+App::App()
+    : http(std::make_unique<WaitReportingHttp>(CreateHttp(), StoreWait(*this))),
+      platform(CreatePlatform()) {}
 
 bool App::GameRunning() { return played_game && played_game->Running(); }
 
@@ -23,6 +27,7 @@ void App::StartJob(Job job, std::string title, JobKind kind) {
     error.clear();
     done.clear();
     status = Status{};
+    wait_text.clear();
   }
   worker = std::thread([this, job = std::move(job), title = std::move(title)] {
     RunJob(job, title);
@@ -44,6 +49,7 @@ void App::RunJob(const Job& job, const std::string& title) {
     error = job_error == kCancelled ? kStoppedText : job_error;
   }
   status = Status{};
+  wait_text.clear();
   if (measured) {
     build_files_size = new_build_files_size;
     tools_size = new_tools_size;
@@ -55,6 +61,18 @@ std::function<void(const Status&)> StoreStatus(App& app) {
   return [&app](const Status& status) {
     std::lock_guard<std::mutex> lock(app.state_mutex);
     app.status = status;
+  };
+}
+
+WaitReport StoreWait(App& app) {
+  return [&app](const std::string& host, int seconds) {
+    std::string text;
+    if (seconds > 0) {
+      text = "Waiting for " + host + ": no answer for " + std::to_string(seconds) +
+             " s. Stop and try again later.";
+    }
+    std::lock_guard<std::mutex> lock(app.state_mutex);
+    app.wait_text = std::move(text);
   };
 }
 

@@ -27,6 +27,7 @@
 #include "catalogue/release.h"
 #include "platform/http.h"
 #include "platform/platform.h"
+#include "platform/wait_reporting_http.h"
 
 namespace launcher {
 
@@ -67,6 +68,8 @@ struct App {
   std::mutex state_mutex;               // guards the fields from status to tools_size, music_folder
                                         // and music_summary
   Status status;
+  std::string wait_text;                // the server the job waits for, shown over the status
+                                        // detail; "" while none keeps it waiting
   std::string error;                    // the last job's error, or the main thread's
   std::string done;                     // the last successful job's title
   std::deque<std::string> log_lines;    // oldest first, at most kLogLineLimit
@@ -99,6 +102,9 @@ struct App {
 std::function<void(const Status&)> StoreStatus(App& app);
 // The Builder's log sink: adds the line to App::log_lines, dropping the oldest beyond the limit.
 std::function<void(const std::string&)> AppendLogLine(App& app);
+// The wait report of the App's Http: puts the sentence for a server that keeps the job waiting
+// into App::wait_text, and clears it once the wait is over.
+WaitReport StoreWait(App& app);
 
 // The start-up check gives up after this long, whatever the network does; the next start looks
 // again.

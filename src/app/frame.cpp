@@ -138,13 +138,18 @@ void DrawLauncher(App& app, void* window, ImFont* bold) {
   const ImVec2 size = ImGui::GetWindowSize();
 
   Snapshot snap;
+  std::string wait;
   {
     std::lock_guard<std::mutex> lock(app.state_mutex);
     snap.error = app.error;
     snap.done = app.done;
     snap.status = app.status;
+    wait = app.wait_text;
   }
   const bool busy = app.busy;
+  // A server that keeps the job waiting says so where the job's detail shows: over the footer's
+  // bar and on the Game page's current step.
+  if (busy && !wait.empty()) snap.status.detail = wait;
 
   const float band = 2.4f * f;
   Header(app, bold, p, size.x, band);

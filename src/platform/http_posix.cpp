@@ -224,6 +224,11 @@ class CurlHttp final : public Http {
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // The name lookup runs on a thread of libcurl's that cannot be ended, and without this the
+    // handle's removal and cleanup wait for it to finish: a stop, or the connect time-out, would
+    // then wait as long as a name server that never answers keeps the system's resolver. With
+    // it the lookup thread is left to end by itself and frees what it holds.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 15000L);
     // A body that brings no byte for 60 s fails, as the receive time-out does on Windows.
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);

@@ -63,24 +63,31 @@ TEST_F(FrameTest, IdleFooterNamesTheRoot) {
   EXPECT_FALSE(Shows("Stop"));
 }
 
-TEST_F(FrameTest, BusyFooterShowsTheStatus) {
+TEST_F(FrameTest, BusyFooterShowsTheStatusWithAWaitForAServerOverItsDetail) {
+  const std::string wait = "Waiting for github.com: no answer for 20 s. Stop and try again later.";
   struct Case {
     Status status;
+    std::string wait_text;
     const char* title;
     float fraction;
+    std::string bar_text;
   };
   const Case cases[] = {
-      {{"", "", -1}, "Starting...", -1},
-      {{"Downloading Halvorn-windows.zip", "12 MB of 90 MB", 0.13}, "Downloading Halvorn-windows.zip",
-       0.13f},
-      {{"Preparing the game's code", "", -1}, "Preparing the game's code", -1},
+      {{"", "", -1}, "", "Starting...", -1, ""},
+      {{"Downloading Halvorn-windows.zip", "12 MB of 90 MB", 0.13}, "",
+       "Downloading Halvorn-windows.zip", 0.13f, "12 MB of 90 MB"},
+      {{"Preparing the game's code", "", -1}, "", "Preparing the game's code", -1, ""},
+      {{"", "", -1}, wait, "Starting...", -1, wait},
+      {{"Downloading Halvorn-windows.zip", "6 MB of 24 MB", 0.25}, wait,
+       "Downloading Halvorn-windows.zip", 0.25f, wait},
   };
   app().busy = true;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.title);
+    SCOPED_TRACE(c.title + (" " + c.wait_text));
     {
       std::lock_guard<std::mutex> lock(app().state_mutex);
       app().status = c.status;
+      app().wait_text = c.wait_text;
     }
     Draw(2);
     EXPECT_TRUE(Shows(c.title));
@@ -90,10 +97,39 @@ TEST_F(FrameTest, BusyFooterShowsTheStatus) {
     }
     ASSERT_NE(bar, nullptr);
     EXPECT_FLOAT_EQ(bar->fraction, c.fraction);
-    EXPECT_EQ(bar->text, c.status.detail);
+    EXPECT_EQ(bar->text, c.bar_text);
     EXPECT_TRUE(Enabled("Stop"));
     EXPECT_FALSE(Shows("PC port launcher. Everything goes in"));
   }
+}
+
+TEST_F(FrameTest, TheGamePagesCurrentStepNamesTheServerItWaitsFor) {
+  const std::string wait = "Waiting for github.com: no answer for 7 s. Stop and try again later.";
+  AcceptCopy();
+  app().builder->package_step = 1;
+  app().job_kind = JobKind::kGame;
+  app().busy = true;
+  {
+    std::lock_guard<std::mutex> lock(app().state_mutex);
+    app().status = {"Downloading Halvorn-windows.zip", "6 MB of 24 MB", 0.25};
+    app().wait_text = wait;
+  }
+  Draw(2);
+  const DrawnItem* row = Find(wait);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->kind, DrawnItem::Kind::kText);
+  EXPECT_EQ(row->colour, colour::kGold);
+  // On the step's row, right of its label.
+  const DrawnItem* label = Find("Download the program");
+  ASSERT_NE(label, nullptr);
+  EXPECT_NEAR(row->min.y, label->min.y, 1.0f);
+  EXPECT_GT(row->min.x, label->max.x);
+  EXPECT_FALSE(Shows("6 MB of 24 MB"));
+
+  // An idle launcher shows no wait, whatever was left.
+  app().busy = false;
+  Draw(2);
+  EXPECT_FALSE(Shows(wait));
 }
 
 TEST_F(FrameTest, StopSetsTheCancelFlag) {

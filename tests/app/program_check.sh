@@ -152,6 +152,37 @@ if [[ "${1:-}" == --inside ]]; then
     ((ended <= $2)) || fail "the launcher ended ${ended} ms after a close (at most $2 ms)"
     echo "program check ($platform): closed, window gone after ${gone} ms, ended after ${ended} ms"
   }
+  # While the start-up check waits for the silent server, the footer's bar names the host and
+  # the seconds without an answer (from 5 s on; the check gives up after 15 s): about 9 s after
+  # the request, the text's colour covers part of the middle of the bar, which is empty before.
+  check_wait_named() {
+    if [[ "$platform" == windows ]]; then
+      echo "program check ($platform): skipped the wait's text: WinHTTP's automatic proxy under" \
+        "Wine does not read the proxy variables, so no request reaches the silent server"
+      return
+    fi
+    rm -f "$log" "$folder/silent.accepted"
+    start
+    wait_for_window
+    stalled || fail "the update check's request never reached the silent server"
+    sleep 9
+    local waiting="$shots/$platform-waiting.png" geometry x y w h crop text_pixels
+    import -window root "$waiting"
+    geometry=$(xwininfo -name "$title")
+    x=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
+    y=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+    w=$(awk '/Width:/ {print $NF}' <<<"$geometry")
+    h=$(awk '/Height:/ {print $NF}' <<<"$geometry")
+    crop="$((w * 45 / 100))x28+$((x + w * 30 / 100))+$((y + h - 38))"
+    # The theme's text colour, with its smoothed edges.
+    text_pixels=$(convert "$waiting" -crop "$crop" -format %c histogram:info:- |
+      awk -F'[(,)]' 'NF > 3 {d = ($2 - 216)^2 + ($3 - 222)^2 + ($4 - 211)^2;
+        if (d <= 1600) s += $1} END {print s + 0}')
+    ((text_pixels >= 100)) ||
+      fail "no wait named in the footer's bar of $waiting ($text_pixels text pixels in $crop)"
+    echo "program check ($platform): the footer names the wait, screenshot $waiting"
+    close_launcher 4000 8000
+  }
   unanswered="play at start: the update check has not answered in 5 s, no update known"
   plain_log() { cut -c10- "$log" | tr -d '\r'; }
 
@@ -183,6 +214,7 @@ if [[ "${1:-}" == --inside ]]; then
       "under Wine does not read the proxy variables"
     close_launcher 4000 8000
   fi
+  check_wait_named
   echo "program check ($platform): passed, screenshot $shot"
   exit 0
 fi

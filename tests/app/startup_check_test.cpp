@@ -10,6 +10,7 @@
 #include "catalogue/release.h"
 #include "platform/progress.h"
 #include "support/http_server.h"
+#include "support/silent_names.h"
 
 namespace launcher::test {
 namespace {
@@ -213,6 +214,32 @@ TEST_F(SilentNetworkTest, AReleaseLauncherOffersTheGamesUpdateWithoutTheNetwork)
     EXPECT_TRUE(app.game_update_ready);
     EXPECT_FALSE(app.launcher_offered);
   }
+}
+
+// The check over the system's own HTTP client while the name of the hosting service is looked up
+// and never found: its limit ends it, though the system resolver would wait minutes.
+using NameLookupCheckTest = AppTest;
+
+TEST_F(NameLookupCheckTest, TheCheckEndsWithinItsLimitWhileANameLookupNeverAnswers) {
+  LAUNCHER_RUN_WITH_SILENT_NAMES();
+  const HostingService saved_hosting = Hosting();
+  const std::string silent = std::string("http://") + kSilentHost;
+  Hosting().site = silent + "/";
+  Hosting().api = silent;
+  app.game.repo = silent + "/kelvane/halvorn";
+  MakeBuilder();
+  const auto start = Clock::now();
+  app.StartJob(StartupCheckJob(app, std::chrono::seconds(1)), "");
+  WaitForJob();
+  const auto took = Clock::now() - start;
+  Hosting() = saved_hosting;
+  EXPECT_GE(NameQueries(), 1);
+  EXPECT_GE(took, std::chrono::seconds(1));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            "update check: no answer within 1 s, given up; the next start looks "
+                            "again"});
+  EXPECT_FALSE(app.builder->cancel);
 }
 
 }  // namespace
