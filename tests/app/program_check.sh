@@ -228,6 +228,12 @@ if [[ "${1:-}" == --inside ]]; then
     first=$pid
     trap 'kill "$server" "$first" 2>/dev/null || true; end_cover; stop' EXIT
     wait_for_window
+    # The window is listed before it is shown, and GLFW raises it as it shows it: the cover must
+    # come after that.
+    for _ in $(seq 1 600); do
+      xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 && break
+      sleep 0.1
+    done
     baseline=$(xwininfo -root -tree | grep -cF "\"$title\"")
     for round in plain --play; do
       args=()
