@@ -25,6 +25,7 @@
 #include "catalogue/game_copy.h"
 #include "catalogue/game_description.h"
 #include "catalogue/release.h"
+#include "platform/folder_lock.h"
 #include "platform/http.h"
 #include "platform/platform.h"
 #include "platform/wait_reporting_http.h"
@@ -50,6 +51,9 @@ struct App {
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
+  // The launcher's hold on its root for the whole run, taken at start-up. First, so that it is
+  // let go of last, after the Builder and everything else that works in the folder.
+  FolderLock folder_lock;
   GameDescription game;
   std::unique_ptr<Http> http;
   std::unique_ptr<Platform> platform;

@@ -11,26 +11,40 @@
 #include "app/self_update.h"
 #include "app/theme.h"
 #include "catalogue/builtin_texts.h"
+#include "platform/folder_lock.h"
 
 namespace launcher {
 
 namespace fs = std::filesystem;
 
-bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string>& args,
-                   bool shift_held, std::string& error) {
+StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std::string>& args,
+                           bool shift_held, std::string& error) {
   if (!ParseGameDescription(BuiltInGameJson(), app.game, error)) {
-    return false;
+    return StartOutcome::kFailed;
   }
   app.game.launcher_version = kLauncherVersion;
+  app.root = self.parent_path() / app.game.short_name;
+  // Before anything changes a file: the removal below, and the Builder, which may finish an
+  // interrupted update, must never run beside another launcher's work on the folder.
+  std::string lock_error;
+  const FolderLock::Outcome lock = app.folder_lock.Take(app.root, lock_error);
+  if (lock == FolderLock::Outcome::kHeldElsewhere) {
+    AppendLauncherLog(app.root, std::string(kAnotherLauncherLine) +
+                                    (AskedToPlay(args) ? kWithoutPlaying : ""));
+    return StartOutcome::kAnotherRuns;
+  }
   std::error_code ignored;
   fs::remove(OldLauncherPath(self), ignored);  // left by a self-update
 
-  app.root = self.parent_path() / app.game.short_name;
   app.builder =
       std::make_unique<Builder>(app.game, app.root, app.http.get(), app.platform.get());
   app.builder->builtin_toolchain = std::string(BuiltInToolchainJson());
   app.builder->status_callback = StoreStatus(app);
   app.builder->log_callback = AppendLogLine(app);
+  if (lock == FolderLock::Outcome::kFailed) {
+    app.builder->Log("the folder is not locked, a second launcher on it is not kept out: " +
+                     lock_error);
+  }
 
   app.agreed = fs::exists(app.root / "agreed.txt", ignored);
   const fs::path game_path = app.builder->GamePath();
@@ -54,7 +68,7 @@ bool StartLauncher(App& app, const fs::path& self, const std::vector<std::string
   app.build_files_size = app.builder->BuildFilesSize();
   app.tools_size = app.builder->ToolsSize();
   app.StartJob(StartupCheckJob(app), "", JobKind::kStartupCheck);
-  return true;
+  return StartOutcome::kReady;
 }
 
 ImFont* CreateInterface(float scale) {
@@ -65,8 +79,29 @@ ImFont* CreateInterface(float scale) {
   return LoadFonts(SystemFontsFolder(), scale);
 }
 
+namespace {
+
+// The new launcher takes the folder's lock as it starts, so this one lets go of it first:
+// nothing here changes a file once the hand-over has succeeded. True when this launcher is to
+// end: the new one started, or another launcher took the folder meanwhile.
+bool HandOverFolder(App& app, const fs::path& self) {
+  const bool held = app.folder_lock.held();
+  app.folder_lock.Release();
+  if (HandOverToNewLauncher(app, self)) {
+    return true;
+  }
+  std::string lock_error;
+  if (held && app.folder_lock.Take(app.root, lock_error) == FolderLock::Outcome::kHeldElsewhere) {
+    app.builder->Log(kAnotherLauncherLine);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool LeaveAfterFrame(App& app, const fs::path& self, const PlayAtStartWindow& window) {
-  if (app.restart_pending && !app.busy && HandOverToNewLauncher(app, self)) {
+  if (app.restart_pending && !app.busy && HandOverFolder(app, self)) {
     return true;
   }
   return app.play_pending && PlayAtStartTurn(app, window);

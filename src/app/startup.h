@@ -18,19 +18,38 @@ namespace launcher {
 // The launcher's own version.
 inline constexpr const char* kLauncherVersion = "v1.0";
 
-// Prepares `app` for the program at `self`: the game description, the root beside the program,
-// the Builder with its sinks, the saved choices, the sizes, and the start-up check job. `args`
-// are the arguments after the program's name; `shift_held` whether Shift is held now. False
-// with the sentence in `error` only when the built-in game description cannot be read.
-bool StartLauncher(App& app, const std::filesystem::path& self,
-                   const std::vector<std::string>& args, bool shift_held, std::string& error);
+// What StartLauncher found.
+enum class StartOutcome {
+  kReady,        // the App is prepared and holds its folder: the window opens
+  kAnotherRuns,  // another launcher holds the folder: nothing changed but one log line, and the
+                 // program ends (code 0) without a window of its own, after bringing the other's
+                 // window forward
+  kFailed,       // `error` says why
+};
+
+// The log line of a launcher that finds another one on its folder, with kWithoutPlaying added
+// when it was asked to play.
+inline constexpr const char* kAnotherLauncherLine =
+    "another launcher runs on this folder: this one ends";
+inline constexpr const char* kWithoutPlaying = " without playing";
+
+// Prepares `app` for the program at `self`: the game description, the root beside the program
+// and its lock (before anything there changes), the Builder with its sinks, the saved choices,
+// the sizes, and the start-up check job. `args` are the arguments after the program's name;
+// `shift_held` whether Shift is held now. kFailed with the sentence in `error` only when the
+// built-in game description cannot be read; a lock that cannot be had for another reason than a
+// second launcher (a folder that cannot be made) is logged, and the launcher runs without it.
+StartOutcome StartLauncher(App& app, const std::filesystem::path& self,
+                           const std::vector<std::string>& args, bool shift_held,
+                           std::string& error);
 
 // Makes the Dear ImGui context (no ini file) with the launcher's style and fonts at `scale`;
 // returns the bold font. The window code then starts its two backends.
 ImFont* CreateInterface(float scale);
 
 // The frame loop's decisions after each presented frame: once no job runs, hand over to a new
-// launcher in place at `self`; play at start while that is pending. True when the loop ends.
+// launcher in place at `self` (letting go of the folder's lock for it, and taking it back when
+// the new one does not start); play at start while that is pending. True when the loop ends.
 bool LeaveAfterFrame(App& app, const std::filesystem::path& self,
                      const PlayAtStartWindow& window);
 

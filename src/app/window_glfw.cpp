@@ -4,13 +4,24 @@
 // Idle, the frame loop sleeps in glfwWaitEventsTimeout (vertical sync does nothing on some X
 // servers, so waiting for events is what keeps an idle launcher off the processor); while
 // something moves (a job, a pending start) it draws at most 60 frames per second.
+//
+// A second launcher started on the same folder opens no window: it signals the folder's holder
+// (whose process ID is in the lock file) and ends. The holder brings its own window forward on
+// its next frame through GLFW, which asks a window manager for it (_NET_ACTIVE_WINDOW) or,
+// without one, raises the window itself. Done this way, the window reached is the one of the
+// launcher that holds this folder, not whichever window of another copy of the launcher has the
+// same title, and the window system's part stays with the process that owns the window.
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
 #include <backends/imgui_impl_opengl3.h>
 #include <imgui.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -24,6 +35,7 @@
 #include "app/play_at_start.h"
 #include "app/self_update.h"
 #include "app/startup.h"
+#include "platform/folder_lock.h"
 
 namespace launcher {
 namespace {
@@ -40,6 +52,38 @@ constexpr int kFramesAfterInput = 3;
 constexpr double kIdleWait = 1.0;  // seconds
 
 std::atomic<int> g_frames_owed{kFramesAfterInput};
+
+// What a second launcher sends the folder's holder. SIGURG, because a process that does not
+// expect it ignores it, so a stale ID in the lock file harms nobody.
+constexpr int kComeForwardSignal = SIGURG;
+std::atomic<bool> g_come_forward{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// Installed before the folder's lock is taken, so that no holder's ID is ever written before it
+// listens. SA_RESTART: the signal may land on any thread, and its system calls carry on.
+void ListenForComeForward() {
+  struct sigaction action {};
+  action.sa_handler = [](int) { g_come_forward = true; };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(kComeForwardSignal, &action, nullptr);
+}
+
+// The second launcher's part: asks the launcher that holds `root` to come forward.
+void AskHolderToComeForward(const std::filesystem::path& root) {
+  const std::uint64_t holder = FolderLockHolder(root);
+  if (holder != 0 && holder <= INT_MAX && holder != std::uint64_t(getpid())) {
+    kill(pid_t(holder), kComeForwardSignal);
+  }
+}
+
+// The holder's part, once a frame: a window hidden while the game plays at start stays hidden.
+void ComeForwardWhenAsked(GLFWwindow* window) {
+  if (!g_come_forward.exchange(false) || !glfwGetWindowAttrib(window, GLFW_VISIBLE)) return;
+  if (glfwGetWindowAttrib(window, GLFW_ICONIFIED)) glfwRestoreWindow(window);
+  glfwFocusWindow(window);
+  g_frames_owed = kFramesAfterInput;
+}
 
 void NoteInput() { g_frames_owed = kFramesAfterInput; }
 
@@ -127,11 +171,17 @@ int Run(int argc, char** argv) {
   const std::filesystem::path self = OwnExePath();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 
+  ListenForComeForward();
   App app;
   std::string error;
-  if (!StartLauncher(app, self, args, ShiftHeld(), error)) {
+  const StartOutcome started = StartLauncher(app, self, args, ShiftHeld(), error);
+  if (started == StartOutcome::kFailed) {
     ShowError(error);
     return 1;
+  }
+  if (started == StartOutcome::kAnotherRuns) {
+    AskHolderToComeForward(app.root);
+    return 0;
   }
 
   const std::string title = app.game.title + " - Launcher";
@@ -182,6 +232,7 @@ int Run(int argc, char** argv) {
     if (glfwWindowShouldClose(window)) {
       break;
     }
+    ComeForwardWhenAsked(window);
 
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();

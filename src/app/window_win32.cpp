@@ -183,6 +183,17 @@ HWND MakeWindow(HINSTANCE instance, const std::wstring& title) {
                        CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, nullptr);
 }
 
+// A second launcher started on the same folder opens no window: it finds the first one's window
+// by its class and title and brings it forward, restored when minimised. The system lets this
+// process make it the foreground window, being the one the player has just started. A window
+// hidden while the game plays at start stays hidden.
+void BringOtherLauncherForward(const std::wstring& title) {
+  const HWND other = FindWindowW(kClassName, title.c_str());
+  if (other == nullptr || !IsWindowVisible(other)) return;
+  if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+  SetForegroundWindow(other);
+}
+
 // Sizes the window for its DPI and centres it in the work area; returns the scale.
 float PlaceWindow(HWND window) {
   const float scale = static_cast<float>(GetDpiForWindow(window)) / 96.0f;
@@ -202,12 +213,17 @@ int Run(HINSTANCE instance) {
   const std::filesystem::path self = OwnExePath();
   App app;
   std::string error;
-  if (!StartLauncher(app, self, Arguments(), ShiftHeld(), error)) {
+  const StartOutcome started = StartLauncher(app, self, Arguments(), ShiftHeld(), error);
+  if (started == StartOutcome::kFailed) {
     MessageBoxW(nullptr, Utf8ToWide(error).c_str(), L"Launcher", MB_ICONERROR | MB_OK);
     return 1;
   }
 
   const std::wstring title = Utf8ToWide(app.game.title + " - Launcher");
+  if (started == StartOutcome::kAnotherRuns) {
+    BringOtherLauncherForward(title);
+    return 0;
+  }
   HWND window = MakeWindow(instance, title);
   const float scale = PlaceWindow(window);
   Direct3D d3d;

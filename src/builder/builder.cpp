@@ -48,16 +48,18 @@ Builder::Builder(const GameDescription& game, const fs::path& root, Http* http,
   MendUnfinishedSwap();
 }
 
-void Builder::Log(const std::string& line) {
-  std::lock_guard<std::mutex> lock(log_mutex);
+void AppendLauncherLog(const fs::path& root, const std::string& line) {
   std::error_code ec;
   fs::create_directories(root, ec);
   const std::string stamp = LocalTimeText("%H:%M:%S ");
-  {
-    // Text mode: a line ends in CR LF on Windows. Opened per line, so nothing stays open.
-    std::ofstream out(root / "launcher.log", std::ios::out | std::ios::app);
-    if (out) out << stamp << line << '\n';
-  }
+  // Text mode: a line ends in CR LF on Windows. Opened per line, so nothing stays open.
+  std::ofstream out(root / "launcher.log", std::ios::out | std::ios::app);
+  if (out) out << stamp << line << '\n';
+}
+
+void Builder::Log(const std::string& line) {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  AppendLauncherLog(root, line);
   if (log_callback) log_callback(line);
 }
 

@@ -340,4 +340,9 @@ class Builder {
   std::mutex settings_mutex;  // held by every read-change-write of launcher.json
 };
 
+// Appends one line, "%H:%M:%S " and `line`, to root/launcher.log, making the root when it is
+// missing; the file is opened per line, so nothing stays open. Never fails visibly. Builder::Log
+// writes through it, and so does a launcher that leaves its folder to another without a Builder.
+void AppendLauncherLog(const std::filesystem::path& root, const std::string& line);
+
 }  // namespace launcher

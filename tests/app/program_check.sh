@@ -5,7 +5,9 @@
 # copy that has gone and keys of other types, and an agreed.txt that is a folder; on Linux also
 # that Shift held at start keeps the launcher open when "--play" asks to play. Then, against a
 # local server that never answers, that play at start decides without the update check and
-# that closing the window ends the program within seconds.
+# that closing the window ends the program within seconds. Last, that a second launcher started
+# on the same folder (plain and with "--play") ends by itself, shows no window and brings the
+# first one's window forward.
 #   program_check.sh linux|windows PROGRAM SCREENSHOT_DIR
 # The screenshots stay in SCREENSHOT_DIR. The Windows program runs in a Wine prefix of its own
 # beside it (made at the first run), whose server starts inside the virtual X server: a server
@@ -215,6 +217,94 @@ if [[ "${1:-}" == --inside ]]; then
     close_launcher 4000 8000
   fi
   check_wait_named
+  # A second launcher started on the same folder (a double click twice, a shortcut's --play while
+  # one runs) changes nothing: it ends by itself within a few seconds with code 0, adds one line
+  # to the log and never shows a window of its own, and the first one's window comes forward
+  # over a window opened after it. No window manager runs here, so "forward" is the stacking
+  # order: xwininfo lists the root's children topmost first. The covering window is one of the
+  # system's own (Wine's Notepad for the Windows program, which Windows then knows to be in
+  # front); a new one covers the launcher for each round. The first one's update check may still
+  # wait on the silent network meanwhile, which changes none of that.
+  second_launcher_check() {
+    local first round args before baseline count most code t0 took want
+    cover="" cover_title=xmessage  # not local: the exit trap ends the cover too
+    [[ "$platform" == windows ]] && cover_title="Untitled - Notepad"
+    # The stacking order of the launcher's and the cover's windows, topmost first.
+    order() {
+      xwininfo -root -children | sed -nE 's/^ *0x[0-9a-f]+ "([^"]*)":.*/\1/p' \
+        | { grep -xF -e "$title" -e "$cover_title" || true; } | paste -sd,
+    }
+    end_cover() {
+      [[ -n "$cover" ]] || return 0
+      kill "$cover" 2>/dev/null || true
+      wait "$cover" 2>/dev/null || true
+      for _ in $(seq 1 100); do [[ "$(order)" == *"$cover_title"* ]] || break; sleep 0.1; done
+      cover=""
+    }
+    cover_launcher() {
+      end_cover
+      if [[ "$platform" == windows ]]; then
+        wine notepad </dev/null >/dev/null 2>&1 &
+      else
+        xmessage -geometry 1280x800+0+0 "covering the launcher" >/dev/null 2>&1 &
+      fi
+      cover=$!
+      for _ in $(seq 1 100); do [[ "$(order)" == "$cover_title",* ]] && return 0; sleep 0.1; done
+      fail "the covering window is not above the launcher: $(order)"
+    }
+    # The log's lines of second launchers; the first one's may come in between (its update check).
+    second_lines() { { plain_log 2>/dev/null || true; } | { grep '^another launcher' || true; }; }
+
+    rm -f "$log"
+    start
+    first=$pid
+    trap 'kill "$server" "$first" 2>/dev/null || true; end_cover; stop' EXIT
+    wait_for_window
+    # The window is listed before it is shown, and GLFW raises it as it shows it: the cover must
+    # come after that.
+    for _ in $(seq 1 600); do
+      xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+    baseline=$(xwininfo -root -tree | grep -cF "\"$title\"")
+    for round in plain --play; do
+      args=()
+      [[ "$round" == --play ]] && args=(--play)
+      cover_launcher
+      before=$(second_lines | wc -l)
+      t0=$(now_ms)
+      start "${args[@]}"
+      most=$baseline
+      for _ in $(seq 1 200); do  # 10 s, for a busy machine; the second ends long before
+        running || break
+        count=$(xwininfo -root -tree | grep -cF "\"$title\"")
+        ((count > most)) && most=$count
+        sleep 0.05
+      done
+      running && { kill "$pid"; fail "the second launcher ($round) still ran after 10 s"; }
+      took=$(($(now_ms) - t0))
+      code=0
+      wait "$pid" || code=$?
+      ((code == 0)) || fail "the second launcher ($round) ended with code $code"
+      ((most == baseline)) || fail "the second launcher ($round) showed a window of its own"
+      (($(second_lines | wc -l) == before + 1)) || fail "the second launcher ($round) did not add one log line"
+      want="another launcher runs on this folder: this one ends"
+      [[ "$round" == --play ]] && want+=" without playing"
+      [[ "$(second_lines | tail -n1)" == "$want" ]] \
+        || fail "the second launcher ($round) logged: $(second_lines | tail -n1)"
+      # The first one comes forward on its next frame (an idle one waits a second for events).
+      for _ in $(seq 1 50); do [[ "$(order)" == "$title",* ]] && break; sleep 0.1; done
+      [[ "$(order)" == "$title",* ]] || fail "the first launcher's window did not come forward ($round): $(order)"
+      kill -0 "$first" 2>/dev/null || fail "the first launcher ended with the second ($round)"
+      echo "program check ($platform): a second launcher ($round) ended after ${took} ms, the first came forward"
+    done
+    import -window root "$shots/$platform-second.png"
+    end_cover
+    pid=$first
+    stop
+  }
+  second_launcher_check
+
   echo "program check ($platform): passed, screenshot $shot"
   exit 0
 fi

@@ -8,10 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/game_process.h"
 #include "app/self_update.h"
 #include "app/startup.h"
 #include "app_fixture.h"
 #include "catalogue/release.h"
+#include "platform/folder_lock.h"
+#include "support/file_tree.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
@@ -36,7 +39,7 @@ class StartupTest : public ::testing::Test {
 
   void Start(const std::vector<std::string>& args = {}, bool shift = false) {
     std::string error;
-    ASSERT_TRUE(StartLauncher(app, self, args, shift, error)) << error;
+    ASSERT_EQ(StartLauncher(app, self, args, shift, error), StartOutcome::kReady) << error;
     if (app.worker.joinable()) app.worker.join();  // the start-up check
   }
 
@@ -89,7 +92,7 @@ TEST_F(StartupTest, BadSettingsAndMissingFilesStillOpenTheLauncher) {
     App fresh;
     WriteFile(root / "launcher.json", c.settings);
     std::string error;
-    ASSERT_TRUE(StartLauncher(fresh, self, {}, false, error)) << error;
+    ASSERT_EQ(StartLauncher(fresh, self, {}, false, error), StartOutcome::kReady) << error;
     StopLauncher(fresh);
     EXPECT_FALSE(fresh.game_copy.ok);
     EXPECT_FALSE(fresh.play_at_start);
@@ -105,7 +108,7 @@ TEST_F(StartupTest, AGameCopyThatHasGoneIsReportedInPlayersWords) {
     WriteFile(root / "launcher.json",
               nlohmann::json{{"game", PathToUtf8(gone)}}.dump());
     std::string error;
-    ASSERT_TRUE(StartLauncher(fresh, self, {}, false, error)) << error;
+    ASSERT_EQ(StartLauncher(fresh, self, {}, false, error), StartOutcome::kReady) << error;
     StopLauncher(fresh);
     EXPECT_FALSE(fresh.game_copy.ok);
     EXPECT_EQ(fresh.game_copy.message,
@@ -143,7 +146,8 @@ TEST_F(StartupTest, PlayAtStartIsAskedByArgumentOrSavedChoiceAndShiftKeepsTheLau
     App fresh;
     std::string error;
     const auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(StartLauncher(fresh, self, c.args, c.shift, error)) << error;
+    ASSERT_EQ(StartLauncher(fresh, self, c.args, c.shift, error), StartOutcome::kReady)
+        << error;
     const auto after = std::chrono::steady_clock::now();
     StopLauncher(fresh);
     EXPECT_EQ(fresh.play_pending.load(), c.want_pending);
@@ -157,6 +161,123 @@ TEST_F(StartupTest, PlayAtStartIsAskedByArgumentOrSavedChoiceAndShiftKeepsTheLau
     }
     EXPECT_EQ(lines, c.want_lines);
   }
+}
+
+// Another launcher on the folder (a double click twice, a shortcut's --play while one runs): the
+// second leaves every file as it was (the old program, the settings, the first one's lock file)
+// but for one log line, makes no Builder and starts no job.
+TEST_F(StartupTest, ASecondLauncherOnTheFolderChangesNothingButOneLogLine) {
+  Start();
+  WriteFile(OldLauncherPath(self), "the launcher before the update");
+  WriteFile(root / "launcher.json", R"({"play_at_start": true})");
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {{}, kAnotherLauncherLine},
+      {{"--play"}, std::string(kAnotherLauncherLine) + kWithoutPlaying},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    std::map<std::string, std::string> before = FilesUnder(scratch.path());
+    App second;
+    std::string error;
+    EXPECT_EQ(StartLauncher(second, self, c.args, false, error), StartOutcome::kAnotherRuns);
+    EXPECT_EQ(second.builder, nullptr);
+    EXPECT_FALSE(second.worker.joinable());
+    EXPECT_FALSE(second.folder_lock.held());
+    std::map<std::string, std::string> after = FilesUnder(scratch.path());
+
+    const std::string log_before = before["Halvorn/launcher.log"];
+    const std::string log_after = after["Halvorn/launcher.log"];
+    ASSERT_TRUE(log_after.starts_with(log_before));
+    const std::string added = WithoutCr(log_after.substr(log_before.size()));
+    ASSERT_EQ(added.size(), 9 + c.line.size() + 1) << added;  // "hh:mm:ss " and a line end
+    EXPECT_EQ(added.substr(8), " " + c.line + "\n");
+    EXPECT_EQ(added[2], ':');
+    EXPECT_EQ(added[5], ':');
+    before.erase("Halvorn/launcher.log");
+    after.erase("Halvorn/launcher.log");
+    EXPECT_EQ(after, before);
+  }
+}
+
+TEST_F(StartupTest, ALauncherThatHasGoneLeavesTheFolderToTheNextOne) {
+  std::string error;
+  {
+    App first;
+    ASSERT_EQ(StartLauncher(first, self, {}, false, error), StartOutcome::kReady) << error;
+    EXPECT_TRUE(first.folder_lock.held());
+    StopLauncher(first);
+  }
+  App next;
+  EXPECT_EQ(StartLauncher(next, self, {}, false, error), StartOutcome::kReady) << error;
+  EXPECT_TRUE(next.folder_lock.held());
+  StopLauncher(next);
+}
+
+TEST_F(StartupTest, AFolderThatCannotBeLockedStillOpensTheLauncherAndSaysSo) {
+  WriteFile(root, "a file where the folder belongs");
+  Start();
+  EXPECT_FALSE(app.folder_lock.held());
+  std::vector<std::string> said;
+  for (const std::string& line : app.log_lines) {
+    if (line.starts_with("the folder is not locked")) said.push_back(line);
+  }
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_TRUE(said[0].starts_with(
+      "the folder is not locked, a second launcher on it is not kept out: Could not open "))
+      << said[0];
+}
+
+// The new launcher of a self-update takes the folder as it starts, so the old one lets go of it
+// for the hand-over, and keeps it when the new one does not start.
+TEST_F(StartupTest, AHandOverLeavesTheFolderToTheNewLauncherOrKeepsItWhenItDoesNotStart) {
+  Start();
+  const PlayAtStartWindow window;  // not asked to play: LeaveAfterFrame never uses it
+  FolderLock other;
+  std::string error;
+
+  app.restart_pending = true;  // with no program at `self`
+  EXPECT_FALSE(LeaveAfterFrame(app, self, window));
+  EXPECT_TRUE(app.folder_lock.held());
+  EXPECT_EQ(other.Take(root, error), FolderLock::Outcome::kHeldElsewhere);
+
+  fs::copy_file(TestProgram("played_game"), self);
+  app.restart_pending = true;
+  EXPECT_TRUE(LeaveAfterFrame(app, self, window)) << app.error;
+  EXPECT_FALSE(app.folder_lock.held());
+  EXPECT_EQ(other.Take(root, error), FolderLock::Outcome::kHeld) << error;
+  const fs::path played = scratch / "played.txt";  // the started program is done with the folder
+  for (int i = 0; i < 3000 && ReadFile(played).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(WithoutCr(ReadFile(played)), "first started\n");
+}
+
+// The game that Play starts may run on after the launcher has ended: it must not keep the folder.
+TEST(FolderLockAndTheGame, TheGameTheLauncherStartsDoesNotKeepTheFolder) {
+  ScratchDir scratch;
+  const fs::path root = scratch / "Halvorn";
+  FolderLock lock;
+  std::string error;
+  ASSERT_EQ(lock.Take(root, error), FolderLock::Outcome::kHeld) << error;
+  GameProcess game(GameProcess::Follow::kBeside);
+  uint32_t code = 0;
+  ASSERT_TRUE(game.Start(TestProgram("child"), scratch.path(), code)) << code;
+  for (int i = 0; i < 2000 && !fs::exists(scratch / "started.txt"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(fs::exists(scratch / "started.txt"));
+  lock.Release();
+  FolderLock next;
+  EXPECT_EQ(next.Take(root, error), FolderLock::Outcome::kHeld) << error;
+  WriteFile(scratch / "stop", "");
+  for (int i = 0; i < 2000 && game.Running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(game.Running());
 }
 
 // How soon StopLauncher returns for a job that stops is measured by bench/stop_launcher_bench;

@@ -12,6 +12,8 @@
 //                   and go on with the commands after them
 //   close-output    close standard output and standard error
 //   new-session     leave the process group for a new session (POSIX; nothing on Windows)
+//   lock FOLDER     take the launcher's lock on FOLDER and write "locked", "held elsewhere" or
+//                   "failed: " + why as a line; a lock taken is held until the program ends
 //   exit CODE       end with the exit code CODE
 // Every write is flushed at once. Without arguments it plays a game started by the launcher:
 // it writes "started.txt" (its current folder) where it runs, waits at most 20 s until a file
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "os.h"
+#include "platform/folder_lock.h"
 #include "platform/platform.h"
 
 namespace {
@@ -87,9 +90,10 @@ int PlayTool(const std::vector<std::string>& args) {
 
 const std::set<std::string> kCommands = {"out", "err",  "fill",  "sleep",        "env", "env-prefix",
                                          "cwd", "args", "spawn", "close-output", "new-session",
-                                         "exit"};
+                                         "lock", "exit"};
 
 int RunCommands(const std::vector<std::string>& args) {
+  launcher::FolderLock lock;
   std::size_t i = 0;
   auto next = [&]() -> std::string { return i < args.size() ? args[i++] : std::string(); };
   while (i < args.size()) {
@@ -125,6 +129,13 @@ int RunCommands(const std::vector<std::string>& args) {
       child::CloseOutput();
     } else if (command == "new-session") {
       child::NewSession();
+    } else if (command == "lock") {
+      std::string error;
+      switch (lock.Take(launcher::PathFromUtf8(next()), error)) {
+        case launcher::FolderLock::Outcome::kHeld: Write(stdout, "locked\n"); break;
+        case launcher::FolderLock::Outcome::kHeldElsewhere: Write(stdout, "held elsewhere\n"); break;
+        case launcher::FolderLock::Outcome::kFailed: Write(stdout, "failed: " + error + "\n"); break;
+      }
     } else if (command == "exit") {
       return std::atoi(next().c_str());
     } else {

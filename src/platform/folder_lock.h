@@ -1,0 +1,52 @@
+// The operating system's lock on a launcher's folder: while one launcher holds it, a second one
+// started on the same folder can tell and leaves every file alone. The lock is an open file in
+// the folder, "launcher.lock", locked by the system (flock on Linux, a file opened without
+// sharing on Windows), so it goes with the process that holds it, however that process ends: a
+// launcher that was killed never keeps the next one out. No child process inherits it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace launcher {
+
+// The lock file's name inside the folder.
+inline constexpr const char* kFolderLockName = "launcher.lock";
+
+class FolderLock {
+ public:
+  enum class Outcome {
+    kHeld,           // this object holds the folder now
+    kHeldElsewhere,  // another holder (in this process or another) has it
+    kFailed,         // the folder or its lock file could not be made or opened
+  };
+
+  FolderLock() = default;
+  ~FolderLock() { Release(); }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  // Makes `folder` when it is missing and takes its lock without waiting, letting go of one
+  // this object held before. Once held, the lock file holds this process's ID in decimal. On
+  // kFailed `error` says why in one sentence.
+  Outcome Take(const std::filesystem::path& folder, std::string& error);
+
+  bool held() const { return native_ != kNone; }
+
+  // Lets go of the lock, if held.
+  void Release();
+
+ private:
+  // The file descriptor or the Windows handle; the same "none" on both (-1 is also
+  // INVALID_HANDLE_VALUE).
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t native_ = kNone;
+};
+
+// The process ID the folder's holder wrote into its lock file; 0 when there is none to read.
+// Only where the system lets another process read a locked file (not Windows, whose holder
+// keeps its file closed to everyone else).
+std::uint64_t FolderLockHolder(const std::filesystem::path& folder);
+
+}  // namespace launcher

@@ -1,0 +1,55 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <string>
+#include <system_error>
+
+#include "platform/folder_lock.h"
+#include "platform/platform.h"
+
+namespace launcher {
+namespace {
+
+// Puts this process's ID in place of the file's content; false when the file would not take it.
+bool WriteOwnId(int fd) {
+  const std::string id = std::to_string(getpid());
+  return ftruncate(fd, 0) == 0 && pwrite(fd, id.data(), id.size(), 0) == ssize_t(id.size());
+}
+
+}  // namespace
+
+FolderLock::Outcome FolderLock::Take(const std::filesystem::path& folder, std::string& error) {
+  Release();
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  const std::filesystem::path file = folder / kFolderLockName;
+  // O_CLOEXEC: a program the launcher starts (the game, git) must not keep the folder locked
+  // once the launcher has ended.
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    error = LastErrorText(("Could not open " + PathToUtf8(file)).c_str()) + ".";
+    return Outcome::kFailed;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool elsewhere = errno == EWOULDBLOCK;
+    if (!elsewhere) error = LastErrorText(("Could not lock " + PathToUtf8(file)).c_str()) + ".";
+    close(fd);
+    return elsewhere ? Outcome::kHeldElsewhere : Outcome::kFailed;
+  }
+  native_ = fd;
+  // The holder's ID, for a second launcher that wants this one's window brought forward. The
+  // lock holds without it: when the write fails, FolderLockHolder finds no ID.
+  WriteOwnId(fd);
+  return Outcome::kHeld;
+}
+
+void FolderLock::Release() {
+  if (native_ == kNone) return;
+  // Closing the only descriptor of the open file lets go of its flock.
+  close(static_cast<int>(native_));
+  native_ = kNone;
+}
+
+}  // namespace launcher
