@@ -1,9 +1,13 @@
 # Asks the X windows whose ids are given to close, as a window manager's close button does: a
 # WM_PROTOCOLS client message with WM_DELETE_WINDOW (xdotool's windowclose destroys the window
 # instead, which no program sees as a close).
+# It prints the wall-clock time in milliseconds at which the messages went out, so that a check
+# times the close from there rather than from the start of this script, which a busy machine
+# slows.
 #   python3 close_window.py WINDOW_ID...
 import ctypes
 import sys
+import time
 
 CLIENT_MESSAGE = 33
 
@@ -44,4 +48,5 @@ for window in sys.argv[1:]:
     event.client.data[1] = 0  # CurrentTime
     x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
 x11.XFlush(display)
+print(time.time_ns() // 1000000, flush=True)
 x11.XCloseDisplay(display)

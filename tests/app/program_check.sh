@@ -138,8 +138,8 @@ if [[ "${1:-}" == --inside ]]; then
     local ids gone="" ended="" t0 t
     ids=$(xdotool search --name "^$title\$" 2>/dev/null || true)
     [[ -n "$ids" ]] || fail "no window to close"
-    t0=$(now_ms)
-    python3 "$here/close_window.py" $ids
+    t0=$(python3 "$here/close_window.py" $ids)
+    [[ "$t0" =~ ^[0-9]+$ ]] || fail "the close could not be sent: $t0"
     for _ in $(seq 1 400); do
       t=$(($(now_ms) - t0))
       if [[ -z "$gone" ]] && ! xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; then
