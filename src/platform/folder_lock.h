@@ -28,8 +28,8 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
   // Makes `folder` when it is missing and takes its lock without waiting, letting go of one
-  // this object held before. Once held, the lock file holds this process's ID in decimal. On
-  // kFailed `error` says why in one sentence.
+  // this object held before. Once held, the lock file holds this process's ID in decimal where
+  // another process can read it (not on Windows). On kFailed `error` says why in one sentence.
   Outcome Take(const std::filesystem::path& folder, std::string& error);
 
   bool held() const { return native_ != kNone; }
@@ -45,8 +45,7 @@ class FolderLock {
 };
 
 // The process ID the folder's holder wrote into its lock file; 0 when there is none to read.
-// Only where the system lets another process read a locked file (not Windows, whose holder
-// keeps its file closed to everyone else).
+// Not on Windows, whose holder keeps its file closed to everyone else.
 std::uint64_t FolderLockHolder(const std::filesystem::path& folder);
 
 }  // namespace launcher

@@ -23,13 +23,9 @@ FolderLock::Outcome FolderLock::Take(const std::filesystem::path& folder, std::s
     error = LastErrorText(("Could not open " + PathToUtf8(file)).c_str()) + ".";
     return Outcome::kFailed;
   }
+  // No process ID is written: no other process could read it while the file is held, and a
+  // second launcher finds this one's window by its class and title instead.
   native_ = reinterpret_cast<std::intptr_t>(handle);
-  // The holder's ID, as on other systems; the lock holds without it.
-  const std::string id = std::to_string(GetCurrentProcessId());
-  DWORD written = 0;
-  if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(handle)) {
-    WriteFile(handle, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
-  }
   return Outcome::kHeld;
 }
 
