@@ -22,7 +22,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 launcher_configure() { # platform build-dir [extra cmake args...]
   local platform=$1 dir=$2; shift 2
-  local args=(-S "$LAUNCHER_ROOT" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON)
+  # Test builds: the program also accepts the program checks' test disc.
+  local args=(-S "$LAUNCHER_ROOT" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON -DLAUNCHER_TEST_DISC=ON)
   if [[ "$platform" == sanitize ]]; then
     # Linux with AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets; clang
     # is needed for libFuzzer. -O1 keeps the reports' stacks readable at a fair speed.

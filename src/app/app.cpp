@@ -11,6 +11,10 @@ App::App()
     : http(std::make_unique<WaitReportingHttp>(CreateHttp(), StoreWait(*this))),
       platform(CreatePlatform()) {}
 
+std::string StoppedText(const std::string& button) {
+  return "Stopped. Press " + button + " to carry on where it left off.";
+}
+
 bool App::GameRunning() { return played_game && played_game->Running(); }
 
 void App::StartJob(Job job, std::string title, JobKind kind) {
@@ -46,7 +50,7 @@ void App::RunJob(const Job& job, const std::string& title) {
   if (ok) {
     done = title;
   } else {
-    error = job_error == kCancelled ? kStoppedText : job_error;
+    error = job_error == kCancelled ? StoppedText() : job_error;
   }
   status = Status{};
   wait_text.clear();

@@ -28,6 +28,7 @@
 #include "platform/folder_lock.h"
 #include "platform/http.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/wait_reporting_http.h"
 
 namespace launcher {
@@ -35,9 +36,9 @@ namespace launcher {
 // Long work: true on success, or false with one sentence for the player in the argument.
 using Job = std::function<bool(std::string&)>;
 
-// What a job that was stopped through the Builder's cancel flag shows.
-inline constexpr const char* kStoppedText =
-    "Stopped. Press the button again to carry on where it left off.";
+// What a job that was stopped through the Builder's cancel flag shows, naming `button` after
+// "press" (kSameButton, or the label and place of a button the page does not show).
+std::string StoppedText(const std::string& button = kSameButton);
 // The log keeps at most this many lines for the Log page.
 inline constexpr size_t kLogLineLimit = 2000;
 
@@ -121,7 +122,9 @@ Job StartupCheckJob(App& app, std::chrono::seconds limit = kStartupCheckLimit);
 
 // The jobs the pages start, each with its title. They are defined with the runner so that every
 // page starts the same body.
-Job InstallJob(App& app);  // makes the game ready from the prebuilt package
+// Makes the game ready from the prebuilt package; its sentences name `button` after "press"
+// (kSameButton, or "Update again" where the page's button reads "Update").
+Job InstallJob(App& app, std::string button = kSameButton);
 inline constexpr const char* kInstallTitle = "The game is ready. Press Play.";
 Job BuildJob(App& app);  // builds the game
 inline constexpr const char* kBuildTitle = "The game is built. Press Play.";

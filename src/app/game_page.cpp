@@ -203,7 +203,9 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
     const bool update = page.in_place || old_way;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
       app.music_job = false;
-      StartPageJob(app, "InstallJob", InstallJob(app), kInstallTitle, JobKind::kGame);
+      StartPageJob(app, "InstallJob",
+                   InstallJob(app, update ? "Update again" : "\"Get the game ready\" again"),
+                   kInstallTitle, JobKind::kGame);
     }
     ImGui::EndDisabled();
     GameRunningNote(page.running);

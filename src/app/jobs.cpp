@@ -91,19 +91,15 @@ Job StartupCheckJob(App& app, std::chrono::seconds limit) {
 
 namespace {
 
-// For a job whose outcome shows on a page without its button: the stop sentence, and a hint to
-// press "the button" again, name `button` (the button's label, and where it is) instead.
-bool FailNamingTheButton(std::string& error, const std::string& button) {
-  if (error == kCancelled) {
-    error = "Stopped. Press " + button + " to carry on where it left off.";
-    return false;
-  }
-  const std::string vague = "press the button again";
-  const size_t at = error.find(vague);
-  if (at != std::string::npos) {
-    error.replace(at, vague.size(), "press " + button);
-  }
-  return false;
+// Runs `body` with the sentences of its failure naming `button` after "press" (see
+// kSameButton): the Builder's own, and the stop's, which the runner would otherwise word for
+// the same button.
+bool NamingTheButton(App& app, const std::string& button, const Job& body, std::string& error) {
+  app.builder->retry_button = button;
+  const bool ok = body(error);
+  app.builder->retry_button = kSameButton;
+  if (!ok && error == kCancelled && button != kSameButton) error = StoppedText(button);
+  return ok;
 }
 
 // Makes the game's latest version ready. The offer of an update stands until that succeeds, so
@@ -116,8 +112,11 @@ bool MakeGameCurrent(App& app, std::string& error) {
 
 }  // namespace
 
-Job InstallJob(App& app) {
-  return [&app](std::string& error) { return MakeGameCurrent(app, error); };
+Job InstallJob(App& app, std::string button) {
+  return [&app, button = std::move(button)](std::string& error) {
+    return NamingTheButton(
+        app, button, [&app](std::string& e) { return MakeGameCurrent(app, e); }, error);
+  };
 }
 
 Job BuildJob(App& app) {
@@ -126,8 +125,9 @@ Job BuildJob(App& app) {
 
 Job UpdateLauncherJob(App& app, Release release) {
   return [&app, release = std::move(release)](std::string& error) {
-    return UpdateLauncher(app, release, error) ||
-           FailNamingTheButton(error, "\"Update the launcher\" again");
+    return NamingTheButton(
+        app, "\"Update the launcher\" again",
+        [&](std::string& e) { return UpdateLauncher(app, release, e); }, error);
   };
 }
 
@@ -158,8 +158,9 @@ Job RebuildJob(App& app) {
   // included) still plays after a rebuild that is stopped or fails. Its outcome shows on the Game
   // page, which has no button for it then.
   return [&app](std::string& error) {
-    return app.builder->BuildAll(error) ||
-           FailNamingTheButton(error, "\"Build the game again\" on Manage");
+    return NamingTheButton(
+        app, "\"Build the game again\" on Manage",
+        [&app](std::string& e) { return app.builder->BuildAll(e); }, error);
   };
 }
 

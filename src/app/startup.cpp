@@ -23,6 +23,10 @@ StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std
     return StartOutcome::kFailed;
   }
   app.game.launcher_version = kLauncherVersion;
+#ifdef LAUNCHER_TEST_DISC_SHA1
+  // A test build accepts the program checks' disc too (CMake's LAUNCHER_TEST_DISC).
+  app.game.releases[LAUNCHER_TEST_DISC_SHA1] = "Test disc";
+#endif
   app.root = self.parent_path() / app.game.short_name;
   // Before anything changes a file: the removal below, and the Builder, which may finish an
   // interrupted update, must never run beside another launcher's work on the folder.

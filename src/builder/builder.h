@@ -39,6 +39,7 @@
 #include "catalogue/toolchain.h"
 #include "platform/http.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace launcher {
 
@@ -95,6 +96,10 @@ class Builder {
   // The running operation's cancel flag: set by Stop and at shutdown, cleared when a build,
   // a package install or a game choice starts. Long operations receive its address.
   std::atomic<bool> cancel{false};
+  // The button that runs the current operation again, as the sentences for the player name it
+  // after "press" (kSameButton, or a label and place such as "\"Build the game again\" on
+  // Manage"). A job sets it before it calls the Builder, on the thread that runs the job.
+  std::string retry_button = kSameButton;
   // The toolchain description built into the program.
   std::string builtin_toolchain;
 

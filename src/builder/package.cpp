@@ -188,10 +188,12 @@ bool Builder::BuildPackage(std::string& err) {
 
 namespace {
 
-// `lead` + ": " + the transport's text, its hint for the player, and a full stop.
-std::string PackageSentence(const std::string& lead, const std::string& error) {
+// `lead` + ": " + the transport's text, its hint for the player naming `button`, and a full
+// stop.
+std::string PackageSentence(const std::string& lead, const std::string& error,
+                            const std::string& button) {
   if (error == kCancelled) return error;
-  std::string sentence = lead + ": " + error + FetchFaultHint(error);
+  std::string sentence = lead + ": " + error + FetchFaultHint(error, button);
   if (!sentence.ends_with('.')) sentence += '.';
   return sentence;
 }
@@ -200,10 +202,12 @@ std::string PackageSentence(const std::string& lead, const std::string& error) {
 // server has no such file or nothing was published; a server that could not be reached, had a
 // fault of its own or answered with another status (a refusal, a rate limit) reads "Could not
 // fetch".
-std::string PackageFetchError(const std::string& what, const std::string& error) {
+std::string PackageFetchError(const std::string& what, const std::string& error,
+                              const std::string& button) {
   const FetchFault fault = FetchFaultOf(error);
   const bool missing = fault == FetchFault::kMissing || fault == FetchFault::kOther;
-  return PackageSentence((missing ? "Could not find " : "Could not fetch ") + what, error);
+  return PackageSentence((missing ? "Could not find " : "Could not fetch ") + what, error,
+                         button);
 }
 
 }  // namespace
@@ -214,7 +218,7 @@ bool Builder::DownloadPackage(PackageRun& run) {
     Release release;
     std::string error;
     if (!FetchLatestRelease(*http, game, release, error, &cancel)) {
-      run.err = PackageFetchError("the game's package", error);
+      run.err = PackageFetchError("the game's package", error, retry_button);
       return false;
     }
     tag = release.tag_name;
@@ -226,7 +230,7 @@ bool Builder::DownloadPackage(PackageRun& run) {
   std::string text;
   std::string error;
   if (!FetchText(*http, url + ".json", text, error, &cancel)) {
-    run.err = PackageFetchError("the game's package for " + tag, error);
+    run.err = PackageFetchError("the game's package for " + tag, error, retry_button);
     return false;
   }
   const nlohmann::json description = json_read::Parse<nlohmann::json>(text);
@@ -254,7 +258,7 @@ bool Builder::DownloadPackage(PackageRun& run) {
              size == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(size));
   };
   if (Download(*http, url, run.zip, run.stamp, size, progress, &cancel, error)) return true;
-  run.err = PackageSentence("Could not download the game's package", error);
+  run.err = PackageSentence("Could not download the game's package", error, retry_button);
   return false;
 }
 

@@ -55,10 +55,11 @@ std::vector<fs::path> MovableEntries(const fs::path& next) {
   return names;
 }
 
-std::string CouldNotPut(const std::string& name, const std::string& why) {
+std::string CouldNotPut(const std::string& name, const std::string& why,
+                        const std::string& button) {
   return "Could not put " + name +
          " in place (is the game still running, or an antivirus scanning it?): " + why +
-         ". Press Update again to retry; see launcher.log";
+         ". Press " + button + " to retry; see launcher.log";
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ bool Builder::Patiently(const std::string& name, int tries,
     if (step(why)) return true;
     Log("replace: " + name + ", try " + std::to_string(attempt) + ": " + why);
     if (attempt >= tries || cancel) {
-      err = CouldNotPut(name, why);
+      err = CouldNotPut(name, why, retry_button);
       return false;
     }
     Progress("Putting the new version in place", "Waiting for Windows to let go of " + name, -1);

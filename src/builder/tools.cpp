@@ -41,7 +41,8 @@ bool Builder::LoadToolchain(Toolchain& toolchain, std::string& err, bool microso
     Log("toolchain.json could not be fetched (" + fetch_error + "), the last one is used");
   } else if (builtin_toolchain.empty()) {
     err =
-        "Could not download the list of build tools: " + fetch_error + FetchFaultHint(fetch_error);
+        "Could not download the list of build tools: " + fetch_error +
+        FetchFaultHint(fetch_error, retry_button);
     return false;
   } else {
     Log("toolchain.json could not be fetched (" + fetch_error + "), the launcher's own is used");
@@ -51,7 +52,7 @@ bool Builder::LoadToolchain(Toolchain& toolchain, std::string& err, bool microso
   toolchain = Toolchain();
   if (!ParseToolchain(text, toolchain.tools, err)) return false;
   if (microsoft && !ResolveMicrosoftPackages(*http, text, toolchain, err, &cancel)) {
-    err += FetchFaultHint(err);
+    err += FetchFaultHint(err, retry_button);
     return false;
   }
 
@@ -117,7 +118,10 @@ bool Builder::DownloadToolFile(ToolInstall& install, const FileRef& file) {
   const bool ok = Download(*http, file.url, install.downloads / PathFromUtf8(file.name),
                            file.sha256, file.size, progress, &cancel, error);
   install.done += file.size;
-  if (!ok) install.err = "Could not download " + file.name + ": " + error + FetchFaultHint(error);
+  if (!ok) {
+    install.err =
+        "Could not download " + file.name + ": " + error + FetchFaultHint(error, retry_button);
+  }
   return ok;
 }
 

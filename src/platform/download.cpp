@@ -113,12 +113,12 @@ FetchFault FetchFaultOf(const std::string& error) {
   return FetchFault::kOther;
 }
 
-std::string FetchFaultHint(const std::string& error) {
+std::string FetchFaultHint(const std::string& error, const std::string& button) {
   switch (FetchFaultOf(error)) {
     case FetchFault::kUnreachable:
-      return " (the server could not be reached; press the button again to carry on)";
+      return " (the server could not be reached; press " + button + " to carry on)";
     case FetchFault::kServer:
-      return " (the server has a fault of its own; press the button again later)";
+      return " (the server has a fault of its own; press " + button + " later)";
     case FetchFault::kMissing:
     case FetchFault::kRefused:
     case FetchFault::kOther:

@@ -19,8 +19,9 @@ enum class FetchFault { kOther, kUnreachable, kServer, kMissing, kRefused };
 FetchFault FetchFaultOf(const std::string& error);
 
 // A hint in parentheses, with a leading space, for the player after a fetch's error text: what
-// to do about an unreachable server or a server fault; "" for the other failures.
-std::string FetchFaultHint(const std::string& error);
+// to do about an unreachable server or a server fault, naming `button` after "press"
+// (kSameButton); "" for the other failures.
+std::string FetchFaultHint(const std::string& error, const std::string& button = kSameButton);
 
 // Fetches a small text document whole into `out`, trying three times in all. A set `cancel`
 // ends it with kCancelled.

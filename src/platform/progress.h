@@ -14,4 +14,10 @@ using ProgressFn = std::function<void(uint64_t done, uint64_t total)>;
 // "Stopped" sentence.
 inline constexpr const char* kCancelled = "cancelled";
 
+// How a sentence for the player names the button that runs a stopped or failed operation again,
+// after "press": the same button, where the sentence shows beside it. Where it shows on a page
+// without that button, the sentence names the button's label and place instead, such as
+// "\"Build the game again\" on Manage".
+inline constexpr const char* kSameButton = "the button again";
+
 }  // namespace launcher

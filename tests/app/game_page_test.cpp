@@ -396,7 +396,7 @@ TEST_F(GamePageTest, AnUpdateThatDidNotFinishKeepsItsButton) {
     ASSERT_EQ(jobs().size(), 1u);
     jobs().clear();
     for (const std::string& outcome :
-         {std::string(kStoppedText),
+         {StoppedText(),
           std::string("Could not download Halvorn-windows.zip: no answer")}) {
       SCOPED_TRACE(outcome);
       {

@@ -23,7 +23,7 @@ TEST_F(JobRunnerTest, OutcomeBecomesDoneOrErrorWithStopInPlayersWords) {
   };
   const std::vector<Case> cases = {
       {true, "", "Finished.", ""},
-      {false, kCancelled, "", kStoppedText},
+      {false, kCancelled, "", StoppedText()},
       {false, "cancelled.", "", "cancelled."},
       {false, "Cancelled", "", "Cancelled"},
       {false, "The disk is full.", "", "The disk is full."},

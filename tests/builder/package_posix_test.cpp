@@ -26,6 +26,7 @@ TEST_F(BuilderPackageTest, AnUpdateThatCannotSwapKeepsTheOldVersionAndRetriesOnl
   auto busy = std::make_unique<TmpfsMount>(Play() / "bin", 1048576);
   if (!busy->ok()) GTEST_SKIP() << busy->reason();
   builder->replace_retry = {2, std::chrono::milliseconds(1)};
+  builder->retry_button = "Update again";  // as the Game page's Update sets it
   EXPECT_FALSE(Build());
   EXPECT_EQ(err, "Could not put bin in place (is the game still running, or an antivirus "
                  "scanning it?): Device or resource busy. Press Update again to retry; see "

@@ -54,6 +54,7 @@ TEST_F(SwapTest, AFolderThatStaysBusyPutsTheOldVersionBack) {
   auto busy = std::make_unique<TmpfsMount>(Play() / "videos", 1048576);
   if (!busy->ok()) GTEST_SKIP() << busy->reason();
   builder->replace_retry = {3, std::chrono::milliseconds(1)};
+  builder->retry_button = "Update again";  // as the Game page's Update sets it
   std::string err;
   EXPECT_FALSE(builder->ReplaceGame(Next(), err));
   EXPECT_EQ(log.size(), 3u);
