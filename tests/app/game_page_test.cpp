@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/pages.h"
 #include "page_fixture.h"
 #include "platform/platform.h"
@@ -568,7 +570,10 @@ TEST_F(CopyPickTest, TheCopyRunsAsAJobWhileTheWindowDraws) {
   EXPECT_TRUE(Shows(PathToUtf8(image)));
   EXPECT_TRUE(Enabled("Play"));
   EXPECT_EQ(std::filesystem::file_size(Assets() / "Halvorn.iso"), 24u << 20);
-  EXPECT_TRUE(ReadFile(app().root / "launcher.json").find(PathToUtf8(image)) != std::string::npos);
+  const nlohmann::json settings =
+      nlohmann::json::parse(ReadFile(app().root / "launcher.json"), nullptr, false);
+  EXPECT_EQ(settings.value("game", ""), PathToUtf8(image));
+  EXPECT_EQ(settings.value("game_sha1", "").size(), 40u);
 }
 
 // A stopped or failed copy leaves launcher.json naming the earlier copy and claims no copy in
