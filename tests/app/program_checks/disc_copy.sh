@@ -122,8 +122,11 @@ import -window root "$shots/$platform-manage.png"
 [[ -n "$took" ]] || fail "Manage did not open during the copy: see $shots/$platform-manage.png"
 ((took <= 2000)) || fail "Manage opened ${took} ms after the click during the copy"
 echo "program check ($platform): during the copy the footer moves and Manage opened after ${took} ms"
+copied=$(stat -c %s "$assets/$image_name.tmp" 2>/dev/null || echo 0)
 close_launcher 3000 5000
-check_nothing_chosen "a close during the copy"
+# A close that comes once every byte is copied (the copy is on its way to the disk) may leave
+# the whole copy; one that comes before leaves no more than the temporary.
+((copied >= size)) || check_nothing_chosen "a close during the copy"
 
 # Killed halfway, the copy leaves its temporary; the next start removes it.
 start_copy
