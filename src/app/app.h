@@ -89,6 +89,10 @@ struct App {
   JobKind job_kind = JobKind::kOther;     // main thread only: the kind of the last job started
   std::unique_ptr<GameProcess> played_game;  // main thread only: the last game Play started
   std::string pick_error;  // main thread only: why the last pick was refused, "" when accepted
+  // Main thread only: the pick whose disc image the running copy job puts into play/assets. It
+  // becomes game_copy once the job has ended with game_copied set; not accepted while none.
+  GameCopy copying_game;
+  std::atomic<bool> game_copied{false};  // set by the copy job once the copy is in place
   // Main thread only. Play at start decides by then whether the start-up check has answered or
   // not; set at start-up.
   std::chrono::steady_clock::time_point play_decide_by{};
@@ -140,5 +144,10 @@ Job RemoveToolsJob(App& app);
 inline constexpr const char* kRemoveToolsTitle = "The old build tools are removed.";
 Job RebuildJob(App& app);  // installs the package anew over the game, which stays playable
 inline constexpr const char* kRebuildTitle = "The game is ready. Press Play.";
+// Copies the chosen disc image into play/assets and records it (Builder::CopyChosenGame), then
+// sets game_copied; a stop's sentence names the button that picks the image.
+Job CopyGameJob(App& app, GameCopy copy);
+inline constexpr const char* kCopyGameTitle = "";
+inline constexpr const char* kChooseImageAgain = "\"Choose a disc image...\" again";
 
 }  // namespace launcher

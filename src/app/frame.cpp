@@ -124,6 +124,7 @@ void Footer(App& app, const Snapshot& snap, bool busy, ImVec2 p, ImVec2 size) {
 }  // namespace
 
 void DrawLauncher(App& app, void* window, ImFont* bold) {
+  TakeCopiedGame(app);
   const ImGuiViewport* viewport = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(viewport->WorkPos);
   ImGui::SetNextWindowSize(viewport->WorkSize);

@@ -327,6 +327,8 @@ void PlaySection(App& app, ImFont* bold, const PageState& page) {
 }  // namespace
 
 void ChooseGameCopy(App& app, const std::filesystem::path& chosen) {
+  // A choice replaces play/assets, which a running job may use (the buttons are disabled then).
+  if (app.busy) return;
   GameCopy copy = IdentifyGameCopy(app.game, chosen);
   if (!copy.ok) {
     // Nothing has changed: the copy there stays. The sentence names the pick, which the page
@@ -336,12 +338,32 @@ void ChooseGameCopy(App& app, const std::filesystem::path& chosen) {
   }
   app.pick_error.clear();
   std::string error;
-  if (!app.builder->ChooseGame(copy, error)) {
+  bool copy_needed = false;
+  if (!app.builder->ChooseGameWithoutCopying(copy, copy_needed, error)) {
     // The game's files may be gone by now: no copy is in place until one is chosen again.
     copy.ok = false;
     copy.message = error;
   }
-  app.game_copy = copy;
+  if (!copy_needed) {
+    app.game_copy = copy;
+    return;
+  }
+  // An image on another drive is copied by a job, which takes minutes for a big one: the window
+  // keeps drawing, with the copy's bar and Stop in the footer. The way was cleared for it, so
+  // until the copy is whole no copy of the game is in place.
+  app.game_copy = GameCopy{};
+  app.copying_game = copy;
+  app.game_copied = false;
+  app.music_job = false;  // the job's outcome shows on this page
+  StartPageJob(app, "CopyGameJob", CopyGameJob(app, copy), kCopyGameTitle);
+}
+
+void TakeCopiedGame(App& app) {
+  if (!app.copying_game.ok || app.busy) return;
+  // A stopped or failed copy recorded nothing and left no copy: the error line says why, and
+  // the page offers the choice again.
+  if (app.game_copied) app.game_copy = app.copying_game;
+  app.copying_game = GameCopy{};
 }
 
 void GamePage(App& app, void* window, ImFont* bold, const Status& status,

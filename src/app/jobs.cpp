@@ -164,4 +164,17 @@ Job RebuildJob(App& app) {
   };
 }
 
+Job CopyGameJob(App& app, GameCopy copy) {
+  return [&app, copy = std::move(copy)](std::string& error) {
+    return NamingTheButton(
+        app, kChooseImageAgain,
+        [&](std::string& e) {
+          if (!app.builder->CopyChosenGame(copy, e)) return false;
+          app.game_copied = true;
+          return true;
+        },
+        error);
+  };
+}
+
 }  // namespace launcher

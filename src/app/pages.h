@@ -34,7 +34,12 @@ void LogPage(App& app);
 // Takes the path the player picked on the Game page: identifies it and, once it is accepted and
 // made the game's files, makes it App::game_copy. A refused pick shows why under "Your game"
 // and keeps the copy that was there, which launcher.json still names.
+// A disc image that must be copied (it lies on another drive) is copied by CopyGameJob, and
+// becomes App::game_copy through TakeCopiedGame once the copy is whole.
 void ChooseGameCopy(App& app, const std::filesystem::path& chosen);
+// Once the copy job that ChooseGameCopy started has ended: its copy becomes App::game_copy when
+// it is in place. Called on the main thread every frame, whatever page is shown.
+void TakeCopiedGame(App& app);
 
 // Starts the music import on `folder` and marks it as the page's last job.
 void StartMusicImport(App& app, const std::filesystem::path& folder);

@@ -45,6 +45,7 @@ StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std
   app.builder->builtin_toolchain = std::string(BuiltInToolchainJson());
   app.builder->status_callback = StoreStatus(app);
   app.builder->log_callback = AppendLogLine(app);
+  app.builder->RemoveCopyLeftovers();
   if (lock == FolderLock::Outcome::kFailed) {
     app.builder->Log("the folder is not locked, a second launcher on it is not kept out: " +
                      lock_error);

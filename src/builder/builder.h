@@ -3,7 +3,7 @@
 //
 // The application creates one Builder for the whole run, assigns the two sinks and the built-in
 // toolchain text right after construction, and then calls it from the main thread (quick queries,
-// choosing the game copy) and from the single worker thread (everything long).
+// the quick part of choosing the game copy) and from the single worker thread (everything long).
 //
 // Threads: the log is written under log_mutex; launcher.json is read and changed from both
 // threads, and every change (read the file, set one key, write it back) holds settings_mutex,
@@ -150,6 +150,18 @@ class Builder {
   // Makes play/assets the accepted copy (a folder link, or the disc image hard-linked or copied
   // into it) and records it in launcher.json.
   bool ChooseGame(const GameCopy& copy, std::string& error);
+  // ChooseGame in two parts, so that a long copy can run on the worker thread. The first, quick
+  // (main thread): the same choice when no copy is needed (a folder link, an image in place or
+  // hard-linked), or, when the disc image has to be copied, play/assets made ready for it,
+  // `copy_needed` set and nothing recorded yet. It clears the cancel flag, as ChooseGame does.
+  bool ChooseGameWithoutCopying(const GameCopy& copy, bool& copy_needed, std::string& error);
+  // The second, for a copy that is needed (worker thread): copies the image into play/assets
+  // and records the choice. It leaves the cancel flag alone, so that a stop that comes before
+  // it begins still ends it; stopped or failed, it leaves no copy and no record.
+  bool CopyChosenGame(const GameCopy& copy, std::string& error);
+  // Removes what a copy of a disc image ended by a kill or a power cut left in a real
+  // play/assets folder: its temporary. Quick (one listing); for the start.
+  void RemoveCopyLeftovers();
 
   // --- Making the game playable (worker thread) ---
 
@@ -323,8 +335,9 @@ class Builder {
   bool CopyDiscImage(const std::filesystem::path& source, const std::filesystem::path& dest,
                      std::string& error);
   // ChooseGame without touching the cancel flag: links or copies the copy into play/assets and
-  // records it.
-  bool PlaceGame(const GameCopy& copy, std::string& error);
+  // records it. With `copy_needed`, an image that has to be copied is not: play/assets is left
+  // ready for it, *copy_needed set and nothing recorded.
+  bool PlaceGame(const GameCopy& copy, std::string& error, bool* copy_needed = nullptr);
   // Makes play/assets the recorded copy again when it no longer is (the play folder was removed,
   // say), as choosing it does; true when it is, or when no copy is recorded. False with one
   // sentence when the recorded copy is gone or is not the game any more.

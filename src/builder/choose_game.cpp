@@ -88,7 +88,31 @@ bool Builder::ChooseGame(const GameCopy& copy, std::string& error) {
   return PlaceGame(copy, error);
 }
 
-bool Builder::PlaceGame(const GameCopy& copy, std::string& error) {
+bool Builder::ChooseGameWithoutCopying(const GameCopy& copy, bool& copy_needed,
+                                       std::string& error) {
+  cancel.exchange(false);
+  copy_needed = false;
+  return PlaceGame(copy, error, &copy_needed);
+}
+
+bool Builder::CopyChosenGame(const GameCopy& copy, std::string& error) {
+  // The whole placement once more: it finds the way cleared and the hard link still refused in
+  // no time, and copes with a play/assets that is not as the first try left it.
+  return PlaceGame(copy, error);
+}
+
+void Builder::RemoveCopyLeftovers() {
+  const fs::path assets = PlayFolder() / "assets";
+  std::error_code ec;
+  // Through a link the entries are the player's own files.
+  if (IsLink(assets) || !fs::is_directory(assets, ec)) return;
+  for (const fs::path& entry : ListFolder(assets)) {
+    std::string ignored;
+    if (IsCopyTemporary(entry)) RemoveEntry(entry, ignored);
+  }
+}
+
+bool Builder::PlaceGame(const GameCopy& copy, std::string& error, bool* copy_needed) {
   std::error_code ec;
   fs::create_directories(PlayFolder(), ec);
   const fs::path assets = PlayFolder() / "assets";
@@ -124,8 +148,12 @@ bool Builder::PlaceGame(const GameCopy& copy, std::string& error) {
     } else {
       fs::create_directories(assets, ec);
       const fs::path dest = assets / copy.path.filename();
-      if (!platform->HardLink(dest, copy.path) && !CopyDiscImage(copy.path, dest, error)) {
-        return false;
+      if (!platform->HardLink(dest, copy.path)) {
+        if (copy_needed != nullptr) {
+          *copy_needed = true;
+          return true;
+        }
+        if (!CopyDiscImage(copy.path, dest, error)) return false;
       }
     }
   }

@@ -1,16 +1,23 @@
 // The Game page drawn from App states: what it shows, what it enables, and the jobs its buttons
 // start.
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/pages.h"
 #include "page_fixture.h"
 #include "platform/platform.h"
+#include "platform/sha.h"
+#include "support/disc_image_writer.h"
 #include "support/scratch.h"
 
 namespace launcher::test {
@@ -443,6 +450,164 @@ TEST_F(GamePageTest, ARefusedPickKeepsTheSavedCopy) {
   EXPECT_FALSE(app().game_copy.ok);
   EXPECT_EQ(ColourOf(app().pick_error), colour::kRed);
   EXPECT_FALSE(Enabled("Get the game ready"));
+}
+
+// A pick of a disc image on another drive (a hard link is refused): the copy runs as a job on
+// the worker while the window keeps drawing. The copy's reports wait at a gate that the test
+// opens, so each state is looked at while the copy is held in its first block.
+class CopyPickTest : public GamePageTest {
+ protected:
+  void SetUp() override {
+    Apply(true, {.copy = true, .in_place = true, .built = "v1.0"});
+    const std::string xbe = "XBEH the test's disc";
+    Sha1 sha1;
+    sha1.Update(reinterpret_cast<const uint8_t*>(xbe.data()), xbe.size());
+    app().game.releases = {{sha1.FinalHex(), "Test disc"}};
+    image = app().root.parent_path() / "other drive" / "Halvorn.iso";
+    DiscImageWriter disc;
+    disc.AddFile("default.xbe", xbe);
+    std::filesystem::create_directories(image.parent_path());
+    ASSERT_TRUE(disc.WriteGamePartition(image));
+    std::filesystem::resize_file(image, 24u << 20);  // three blocks of the copy
+
+    platform.refuse_hard_links = true;
+    app().builder = std::make_unique<Builder>(app().game, app().root, app().http.get(), &platform);
+    app().builder->log_callback = AppendLogLine(app());
+    const auto store = StoreStatus(app());
+    const std::thread::id main_thread = std::this_thread::get_id();
+    app().builder->status_callback = [this, store, main_thread](const Status& status) {
+      if (std::this_thread::get_id() == main_thread) {
+        copied_on_main_thread = true;
+        store(status);
+        return;
+      }
+      store(status);
+      std::unique_lock<std::mutex> lock(gate_mutex);
+      ++reports;
+      gate_moved.notify_all();
+      gate_moved.wait(lock, [this] { return gate_open; });
+    };
+    WriteFile(app().root / "launcher.json", kSettings);
+    probe().run_jobs = true;
+  }
+
+  void TearDown() override {
+    OpenGate();
+    if (app().worker.joinable()) app().worker.join();
+    app().builder.reset();  // before the platform it uses
+  }
+
+  // Picks the image as the page's button does, and waits until the copy is held in its first
+  // block (the bound only matters for a copy that never reports); the reports so far.
+  int PickAndHold() {
+    {
+      std::lock_guard<std::mutex> lock(gate_mutex);
+      gate_open = false;
+      reports = 0;
+    }
+    ChooseGameCopy(app(), image);
+    std::unique_lock<std::mutex> lock(gate_mutex);
+    gate_moved.wait_for(lock, std::chrono::seconds(60), [this] { return reports > 0; });
+    return reports;
+  }
+  void OpenGate() {
+    std::lock_guard<std::mutex> lock(gate_mutex);
+    gate_open = true;
+    gate_moved.notify_all();
+  }
+  // Draws until the job has ended.
+  void DrawUntilIdle() {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (app().busy && std::chrono::steady_clock::now() < give_up) {
+      Draw();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Draw(2);
+  }
+  std::filesystem::path Assets() { return app().builder->PlayFolder() / "assets"; }
+
+  static constexpr const char* kSettings = R"({"built": "v1.0", "game": "/earlier/disc.iso"})";
+  TestPlatform platform;
+  std::filesystem::path image;
+  bool copied_on_main_thread = false;
+  std::mutex gate_mutex;
+  std::condition_variable gate_moved;
+  bool gate_open = true;
+  int reports = 0;
+};
+
+// The pick returns while the copy is held in its first block: the frame that handled it ends
+// at once. Meanwhile the footer shows the copy's bar and Stop, nothing that changes the play
+// folder can be pressed, and no copy is claimed to be in place.
+TEST_F(CopyPickTest, TheCopyRunsAsAJobWhileTheWindowDraws) {
+  ASSERT_EQ(PickAndHold(), 1);
+  EXPECT_FALSE(copied_on_main_thread);
+  EXPECT_EQ(jobs(), (std::vector<StartedJob>{{"CopyGameJob", ""}}));
+  EXPECT_TRUE(app().busy);
+  Draw(2);
+  EXPECT_TRUE(Shows("Copying the disc image"));
+  const DrawnItem* bar = Find("8 MB of 24 MB");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->kind, DrawnItem::Kind::kProgressBar);
+  EXPECT_FLOAT_EQ(bar->fraction, 1.0f / 3);
+  EXPECT_TRUE(Enabled("Stop"));
+  for (const char* button : {"Play", "Choose a disc image...", "Choose a folder..."}) {
+    EXPECT_FALSE(Enabled(button)) << button;
+  }
+  EXPECT_FALSE(Shows("PAL 1.0"));
+  EXPECT_FALSE(Shows("Test disc"));
+  app().section = kManageSection;
+  Draw(2);
+  EXPECT_TRUE(Shows("not chosen"));
+  EXPECT_TRUE(Shows("Copying the disc image"));
+
+  app().section = kGameSection;
+  OpenGate();
+  DrawUntilIdle();
+  EXPECT_TRUE(app().game_copy.ok);
+  EXPECT_EQ(app().game_copy.path, image);
+  EXPECT_TRUE(Shows("Test disc"));
+  EXPECT_TRUE(Shows(PathToUtf8(image)));
+  EXPECT_TRUE(Enabled("Play"));
+  EXPECT_EQ(std::filesystem::file_size(Assets() / "Halvorn.iso"), 24u << 20);
+  const nlohmann::json settings =
+      nlohmann::json::parse(ReadFile(app().root / "launcher.json"), nullptr, false);
+  EXPECT_EQ(settings.value("game", ""), PathToUtf8(image));
+  EXPECT_EQ(settings.value("game_sha1", "").size(), 40u);
+}
+
+// A stopped or failed copy leaves launcher.json naming the earlier copy and claims no copy in
+// place: the error line says what happened, naming the button that picks the image again.
+TEST_F(CopyPickTest, AStoppedOrFailedCopyChoosesNothing) {
+  const struct {
+    const char* name;
+    std::function<void()> while_held;
+    std::string shown;
+  } cases[] = {
+      {"stopped", [this] { Click("Stop"); },
+       "Stopped. Press \"Choose a disc image...\" again to carry on where it left off."},
+      {"the image shrank", [this] { std::filesystem::resize_file(image, 1u << 20); },
+       "Could not copy the disc image (is the drive full?)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::resize_file(image, 24u << 20);
+    app().music_job = true;  // the music import's outcome was the last shown
+    ASSERT_EQ(PickAndHold(), 1);
+    c.while_held();
+    OpenGate();
+    DrawUntilIdle();
+    EXPECT_EQ(StoppedText(kChooseImageAgain),
+              "Stopped. Press \"Choose a disc image...\" again to carry on where it left off.");
+    EXPECT_TRUE(Shows(c.shown));
+    EXPECT_EQ(ColourOf(c.shown), colour::kRed);
+    EXPECT_FALSE(app().game_copy.ok);
+    EXPECT_FALSE(Shows("Test disc"));
+    EXPECT_FALSE(Enabled("Play"));
+    EXPECT_TRUE(Enabled("Choose a disc image..."));
+    EXPECT_TRUE(std::filesystem::is_empty(Assets()));
+    EXPECT_EQ(ReadFile(app().root / "launcher.json"), kSettings);
+  }
 }
 
 // Starts the played_game test program as the game through Play; it hands over to a second

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +75,15 @@ TEST_F(StartupTest, RootLiesBesideTheProgramAndALeftoverOldProgramGoes) {
   EXPECT_FALSE(app.busy);
   EXPECT_EQ(app.error, "");
   EXPECT_EQ(app.done, "");
+}
+
+// A copy of the disc image ended by a kill or a power cut left its temporary in play/assets;
+// the start removes it and nothing else.
+TEST_F(StartupTest, WhatAnEndedCopyOfTheDiscLeftGoesAtTheStart) {
+  WriteFile(root / "play" / "assets" / "Halvorn.iso.tmp", "a copy ended halfway");
+  WriteFile(root / "play" / "assets" / "Halvorn.iso", "a whole copy");
+  Start();
+  EXPECT_EQ(EntriesUnder(root / "play" / "assets"), std::set<std::string>{"Halvorn.iso"});
 }
 
 TEST_F(StartupTest, BadSettingsAndMissingFilesStillOpenTheLauncher) {

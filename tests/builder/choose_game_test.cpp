@@ -4,9 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "builder/builder.h"
@@ -227,6 +230,136 @@ TEST_F(BuilderChooseGameTest, AnEmptyImageIsCopiedWithAnIndeterminateBar) {
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.back().detail, "0 MB of 0 MB");
   EXPECT_DOUBLE_EQ(statuses.back().fraction, -1);
+}
+
+// The choice in two parts, as the Game page makes it: the quick part does all of a choice that
+// needs no copy; for an image that must be copied it only clears the way and records nothing.
+TEST_F(BuilderChooseGameTest, TheQuickPartDoesAllButACopy) {
+  const struct {
+    const char* name;
+    bool folder;
+    bool refuse_hard_links;
+    bool copy_needed;
+  } cases[] = {
+      {"a folder", true, false, false},
+      {"an image on the same volume", false, false, false},
+      {"an image on another volume", false, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.folder) {
+      if (const std::string why = FolderLinksMissing(); !why.empty()) {
+        std::printf("skipped the folder case: %s\n", why.c_str());
+        continue;
+      }
+    }
+    fs::remove_all(root);
+    WriteFile(root / "launcher.json", R"({"game": "/earlier/disc.iso"})");
+    WriteFile(Assets() / "disc.iso", "the earlier copy");
+    WriteFile(Assets() / "disc.iso.tmp", "what a killed copy left");
+    platform.refuse_hard_links = c.refuse_hard_links;
+    statuses.clear();
+    builder->cancel = true;  // left by an earlier stopped job
+    const GameCopy copy = Copy(c.folder ? folder : image, !c.folder);
+    bool copy_needed = !c.copy_needed;
+    ASSERT_TRUE(builder->ChooseGameWithoutCopying(copy, copy_needed, error)) << error;
+    EXPECT_EQ(copy_needed, c.copy_needed);
+    EXPECT_FALSE(builder->cancel) << "the choice starts afresh";
+    EXPECT_TRUE(statuses.empty());
+    if (c.copy_needed) {
+      EXPECT_TRUE(fs::is_directory(Assets()));
+      EXPECT_FALSE(IsLink(Assets()));
+      EXPECT_TRUE(EntriesUnder(Assets()).empty());
+      EXPECT_EQ(Settings()["game"], "/earlier/disc.iso");
+    } else {
+      EXPECT_TRUE(fs::equivalent(c.folder ? Assets() : Assets() / "Halvorn.iso", copy.path));
+      EXPECT_EQ(Settings()["game"], PathToUtf8(copy.path));
+    }
+  }
+}
+
+TEST_F(BuilderChooseGameTest, TheCopyAfterTheQuickPartCopiesAndRecords) {
+  platform.refuse_hard_links = true;
+  const std::string bytes = std::string(17 * 1048576, 'i');
+  WriteFile(image, bytes);
+  bool copy_needed = false;
+  ASSERT_TRUE(builder->ChooseGameWithoutCopying(Copy(image, true), copy_needed, error)) << error;
+  ASSERT_TRUE(copy_needed);
+  ASSERT_TRUE(builder->CopyChosenGame(Copy(image, true), error)) << error;
+  const fs::path dest = Assets() / "Halvorn.iso";
+  EXPECT_EQ(ReadFile(dest), bytes);
+  std::vector<std::string> details;
+  for (const Status& status : statuses) {
+    EXPECT_EQ(status.title, "Copying the disc image");
+    details.push_back(status.detail);
+  }
+  EXPECT_EQ(details, (std::vector<std::string>{"8 MB of 17 MB", "16 MB of 17 MB",
+                                               "17 MB of 17 MB"}));
+  EXPECT_TRUE(Logged("copying " + PathToUtf8(image) + " to " + PathToUtf8(dest)));
+  EXPECT_TRUE(Logged("game: " + PathToUtf8(image) + ", Europe, sha1 " + kSha1));
+  EXPECT_EQ(Settings()["game"], PathToUtf8(image));
+  EXPECT_EQ(Settings()["game_sha1"], kSha1);
+}
+
+// A Stop, or the close of the window, that comes between the two parts still ends the copy:
+// the second part does not clear the flag. A failed copy ends the same way, in its own words.
+TEST_F(BuilderChooseGameTest, AStoppedOrFailedCopyLeavesNoFileAndTheEarlierRecord) {
+  platform.refuse_hard_links = true;
+  const struct {
+    const char* name;
+    std::function<void()> before;  // after the quick part
+    std::function<void()> on_status;
+    std::string error;
+    size_t reports;  // the block it was in, and for a short read the empty one after
+  } cases[] = {
+      {"stopped before it began", [this] { builder->cancel = true; }, nullptr, kCancelled, 1},
+      {"stopped during", nullptr, [this] { builder->cancel = true; }, kCancelled, 1},
+      {"the image shrank", nullptr,
+       [this] {
+         std::error_code ec;
+         fs::resize_file(image, 4096, ec);
+         EXPECT_FALSE(ec) << ec.message();
+       },
+       "Could not copy the disc image (is the drive full?)", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(image, std::string(17 * 1048576, 'i'));
+    WriteFile(root / "launcher.json", R"({"game": "/earlier/disc.iso"})");
+    statuses.clear();
+    on_status = nullptr;
+    bool copy_needed = false;
+    ASSERT_TRUE(builder->ChooseGameWithoutCopying(Copy(image, true), copy_needed, error));
+    ASSERT_TRUE(copy_needed);
+    if (c.before) c.before();
+    if (c.on_status) on_status = [&c](const Status&) { c.on_status(); };
+    EXPECT_FALSE(builder->CopyChosenGame(Copy(image, true), error));
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(statuses.size(), c.reports);
+    EXPECT_TRUE(EntriesUnder(Assets()).empty());
+    EXPECT_EQ(ReadFile(root / "launcher.json"), R"({"game": "/earlier/disc.iso"})");
+  }
+}
+
+// What a copy ended by a kill left goes at the next start; nothing else in play/assets does,
+// and nothing in a linked folder, which is the player's.
+TEST_F(BuilderChooseGameTest, TheStartRemovesWhatAnEndedCopyLeft) {
+  builder->RemoveCopyLeftovers();
+  EXPECT_FALSE(fs::exists(Assets())) << "no play folder is made";
+
+  WriteFile(Assets() / "Halvorn.iso.tmp", "a copy ended halfway");
+  WriteFile(Assets() / "Other.ISO.TMP", "another");
+  WriteFile(Assets() / "Halvorn.iso", "a whole copy");
+  WriteFile(Assets() / "notes.txt", "notes");
+  builder->RemoveCopyLeftovers();
+  EXPECT_EQ(EntriesUnder(Assets()), (std::set<std::string>{"Halvorn.iso", "notes.txt"}));
+
+  if (const std::string why = FolderLinksMissing(); !why.empty()) GTEST_SKIP() << why;
+  WriteFile(folder / "mine.iso.tmp", "the player's");
+  fs::remove_all(Assets());
+  ASSERT_TRUE(Choose(Copy(folder, false))) << error;
+  builder->RemoveCopyLeftovers();
+  EXPECT_EQ(ReadFile(folder / "mine.iso.tmp"), "the player's");
 }
 
 TEST_F(BuilderChooseGameTest, GamePathFindsTheImageCopyWhenTheOriginalIsGone) {

@@ -372,5 +372,83 @@ TEST_F(MusicCrash, AFullDiskDropsTheSongsAndTheNextRunFinishes) {
   FillTheDiskAndResume(0, false, "could not be converted");
 }
 
+// --- The copy of a disc image from another volume -------------------------------------------
+
+// The image lies on a volume of its own, so that choosing it copies it into play/assets, and
+// launcher.json names an earlier copy. Ended anywhere, the choice leaves at most the copy's
+// temporary or the whole copy there, and names the image only once its copy is whole; the next
+// start removes the temporary, and choosing again gives what a choice never ended gives.
+class ChooseCrash : public CrashTest {
+ protected:
+  void SetUp() override {
+    volume = std::make_unique<TmpfsMount>(scratch / "other volume", 64u << 20);
+    if (!volume->ok()) GTEST_SKIP() << volume->reason();
+    const std::string xbe = "XBEH" + std::string(300, 'x');
+    Sha1 sha1;
+    sha1.Update(reinterpret_cast<const uint8_t*>(xbe.data()), xbe.size());
+    game.releases = {{sha1.FinalHex(), "Europe"}};
+    WriteFile(scratch / "game.json", nlohmann::json{{"title", "Halvorn"},
+                                                    {"short", "Halvorn"},
+                                                    {"repo", "x"},
+                                                    {"releases", game.releases}}
+                                         .dump());
+    image = scratch / "other volume" / "Halvorn.iso";
+    DiscImageWriter disc;
+    disc.AddFile("default.xbe", xbe);
+    ASSERT_TRUE(disc.WriteGamePartition(image));
+    fs::resize_file(image, 20u << 20);  // three blocks of the copy
+    WriteFile(root / "launcher.json", R"({"game": "/earlier/disc.iso"})");
+  }
+
+  std::vector<std::string> JobArgs() override { return {"choose", image.string()}; }
+
+  Files PlayerFiles(const fs::path&) override { return FilesUnder(image.parent_path()); }
+
+  void CheckEnded(const fs::path& at) override {
+    const fs::path assets = at / "play" / "assets";
+    const std::set<std::string> entries = EntriesUnder(assets);
+    for (const std::string& entry : entries) {
+      EXPECT_TRUE(entry == "Halvorn.iso" || entry == "Halvorn.iso.tmp") << entry;
+    }
+    const bool whole = entries.count("Halvorn.iso") == 1;
+    if (whole) {
+      EXPECT_EQ(fs::file_size(assets / "Halvorn.iso"), fs::file_size(image));
+    }
+    const nlohmann::json settings =
+        nlohmann::json::parse(ReadFile(at / "launcher.json"), nullptr, false);
+    if (settings.value("game", "") == image.string()) {
+      EXPECT_TRUE(whole) << "the image is named before its copy is whole";
+    } else {
+      EXPECT_EQ(settings.value("game", ""), "/earlier/disc.iso");
+    }
+    leftovers += entries.count("Halvorn.iso.tmp");
+
+    std::vector<std::string> start = Args(at);
+    start.resize(3);
+    start.push_back("start");
+    ASSERT_TRUE(RunDriver(start, {}).Ok());
+    const std::set<std::string> after = EntriesUnder(assets);
+    EXPECT_EQ(after.count("Halvorn.iso.tmp"), 0u) << "the start leaves the temporary";
+    EXPECT_EQ(after.count("Halvorn.iso"), entries.count("Halvorn.iso"));
+  }
+
+  std::unique_ptr<TmpfsMount> volume;
+  fs::path image;
+  int leftovers = 0;  // ended copies that left their temporary for the start
+};
+
+TEST_F(ChooseCrash, KilledAnywhereTheNextStartClearsTheCopyAndChoosingAgainFinishes) {
+  RunReference();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(reference.at("play/assets/Halvorn.iso").size(), 20u << 20);
+  // After each block of the copy, as well as at the other kill points.
+  for (int report = 1; report <= 3; ++report) {
+    EXPECT_TRUE(KillAndResume("report " + std::to_string(report),
+                              {{"JOB_DRIVER_KILL_AT_STATUS", std::to_string(report)}}));
+  }
+  EXPECT_EQ(leftovers, 3);
+  KillEverywhere(1, 4);
+}
+
 }  // namespace
 }  // namespace launcher::test

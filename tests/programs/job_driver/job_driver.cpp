@@ -7,11 +7,14 @@
 //   job_driver <root> <game.json> <launcher version> launcher <program> <url> <sha256> <size>
 //   job_driver <root> <game.json> <launcher version> replace
 //   job_driver <root> <game.json> <launcher version> start
+//   job_driver <root> <game.json> <launcher version> choose <disc image or folder>
 //
 // "build" is the package install in package mode, else the build from source; "replace" is the
 // package install's last stage alone, play/.next put in place, giving up at once on an entry
-// the system holds; "start" only makes the Builder, as the launcher's start does; "tool" loads the
-// toolchain from the game's address and installs one tool; "music" imports a folder of music;
+// the system holds; "start" makes the Builder and clears what an ended copy of a disc image left,
+// as the launcher's start does; "choose" identifies a copy of the game and chooses it (a disc
+// image on another volume is copied); "tool" loads the toolchain from the game's address and
+// installs one tool; "music" imports a folder of music;
 // "launcher" brings the launcher offered at <url> to the program file <program> (a relative
 // one lies in the root).
 // Every log line is printed as "log <line>" the moment it is written; at the end come
@@ -27,6 +30,7 @@
 
 #include "app/self_update.h"
 #include "builder/builder.h"
+#include "catalogue/game_copy.h"
 #include "catalogue/game_description.h"
 #include "kill_points.h"
 #include "platform/file_ops.h"
@@ -54,9 +58,21 @@ bool UpdateTheLauncher(const GameDescription& game, const fs::path& root, char**
   return UpdateLauncherAt(app, release, program, err);
 }
 
-bool RunJob(Builder& builder, const std::string& job, const std::string& arg, std::string& err) {
+bool RunJob(const GameDescription& game, Builder& builder, const std::string& job,
+            const std::string& arg, std::string& err) {
   if (job == "build") return builder.BuildAll(err);
-  if (job == "start") return true;
+  if (job == "start") {
+    builder.RemoveCopyLeftovers();
+    return true;
+  }
+  if (job == "choose") {
+    const GameCopy copy = IdentifyGameCopy(game, PathFromUtf8(arg));
+    if (!copy.ok) {
+      err = copy.message;
+      return false;
+    }
+    return builder.ChooseGame(copy, err);
+  }
   if (job == "replace") {
     builder.replace_retry = {1, std::chrono::milliseconds(0)};
     return builder.ReplaceGame(builder.PlayFolder() / ".next", err);
@@ -104,10 +120,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     job_driver::AfterLogLine();
   };
+  builder.status_callback = [](const Status&) { job_driver::AfterStatus(); };
   const std::string job = argv[4];
   const bool ok = job == "launcher" && argc >= 9
                       ? UpdateTheLauncher(game, PathFromUtf8(argv[1]), argv + 5, err)
-                      : RunJob(builder, job, argc > 5 ? argv[5] : "", err);
+                      : RunJob(game, builder, job, argc > 5 ? argv[5] : "", err);
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
   std::printf("took %lld\n", static_cast<long long>(took.count()));

@@ -11,8 +11,10 @@ namespace job_driver {
 namespace {
 
 std::atomic<long> lines_seen{0};
+std::atomic<long> statuses_seen{0};
 std::atomic<long> changes_seen{0};
 long kill_at_line = 0;
+long kill_at_status = 0;
 long kill_at_change = 0;
 
 long FromEnv(const char* name) {
@@ -24,6 +26,7 @@ long FromEnv(const char* name) {
 
 void ArmKillPoints() {
   kill_at_line = FromEnv("JOB_DRIVER_KILL_AT_LINE");
+  kill_at_status = FromEnv("JOB_DRIVER_KILL_AT_STATUS");
   kill_at_change = FromEnv("JOB_DRIVER_KILL_AT_CHANGE");
   CountChanges();
   const long after_us = FromEnv("JOB_DRIVER_KILL_AFTER_US");
@@ -37,6 +40,10 @@ void ArmKillPoints() {
 
 void AfterLogLine() {
   if (++lines_seen == kill_at_line) Die();
+}
+
+void AfterStatus() {
+  if (++statuses_seen == kill_at_status) Die();
 }
 
 void AfterChange() {

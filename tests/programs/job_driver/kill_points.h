@@ -1,7 +1,8 @@
 // Where the job driver ends itself without warning, as a power cut or the task manager would:
-// after its N-th log line (JOB_DRIVER_KILL_AT_LINE=N) or right after its N-th change to the
-// file system, a rename or a removal (JOB_DRIVER_KILL_AT_CHANGE=N), and, where the test cannot end
-// it from outside, N microseconds after the kill points were armed (JOB_DRIVER_KILL_AFTER_US=N).
+// after its N-th log line (JOB_DRIVER_KILL_AT_LINE=N), after its N-th progress report
+// (JOB_DRIVER_KILL_AT_STATUS=N) or right after its N-th change to the file system, a rename or a
+// removal (JOB_DRIVER_KILL_AT_CHANGE=N), and, where the test cannot end it from outside, N
+// microseconds after the kill points were armed (JOB_DRIVER_KILL_AFTER_US=N).
 // Unset or 0: never.
 #pragma once
 
@@ -11,6 +12,8 @@ namespace job_driver {
 void ArmKillPoints();
 // Called after each log line has been printed and flushed.
 void AfterLogLine();
+// Called after each progress report.
+void AfterStatus();
 // The changes to the file system counted so far.
 long ChangesSoFar();
 
