@@ -145,9 +145,11 @@ inline constexpr const char* kRemoveToolsTitle = "The old build tools are remove
 Job RebuildJob(App& app);  // installs the package anew over the game, which stays playable
 inline constexpr const char* kRebuildTitle = "The game is ready. Press Play.";
 // Copies the chosen disc image into play/assets and records it (Builder::CopyChosenGame), then
-// sets game_copied; a stop's sentence names the button that picks the image.
+// sets game_copied. A stopped copy leaves nothing to carry on from: its sentence says so.
 Job CopyGameJob(App& app, GameCopy copy);
 inline constexpr const char* kCopyGameTitle = "";
-inline constexpr const char* kChooseImageAgain = "\"Choose a disc image...\" again";
+inline constexpr const char* kCopyStoppedText =
+    "Stopped before your disc image was copied. Press \"Choose a disc image...\" to copy it "
+    "again.";
 
 }  // namespace launcher

@@ -166,14 +166,13 @@ Job RebuildJob(App& app) {
 
 Job CopyGameJob(App& app, GameCopy copy) {
   return [&app, copy = std::move(copy)](std::string& error) {
-    return NamingTheButton(
-        app, kChooseImageAgain,
-        [&](std::string& e) {
-          if (!app.builder->CopyChosenGame(copy, e)) return false;
-          app.game_copied = true;
-          return true;
-        },
-        error);
+    if (app.builder->CopyChosenGame(copy, error)) {
+      app.game_copied = true;
+      return true;
+    }
+    // A copy starts again from its beginning, so the stop's sentence does not say "carry on".
+    if (error == kCancelled) error = kCopyStoppedText;
+    return false;
   };
 }
 

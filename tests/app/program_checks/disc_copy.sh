@@ -25,7 +25,7 @@ trap 'stop; rm -rf "$disc_dir"' EXIT
 image="$disc_dir/halvorn-test.iso"
 image_name=$(basename "$image")
 assets="$folder/Halvorn/play/assets"
-size=$((2048 * 1024 * 1024))  # a hole at its end: a copy that takes a while, no room taken here
+size=$((4096 * 1024 * 1024))  # a hole at its end: a copy that takes a while, no room taken here
 "$PROGRAM_CHECK_BIN/make_test_disc" "$image" "$size" || fail "make_test_disc did not write $image"
 chosen=$image
 # The picker is zenity, found through PATH: this one picks the image at once.
@@ -93,15 +93,17 @@ check_nothing_chosen() { # what
 }
 
 # While the copy runs: the window repaints, Manage opens at once, and a close ends it all.
+# The screenshots come early: a quiet machine copies fast and then waits for the disk, with the
+# bar full.
 start_copy
-sleep 1
+sleep 0.3
 import -window root "$shots/$platform-copying-1.png"
-sleep 1.5
+sleep 1
 import -window root "$shots/$platform-copying-2.png"
 grep -q "game: " <(plain_log) && fail "the copy ended before the window could be looked at"
 [[ "$(footer_pixels "$shots/$platform-copying-1.png")" != \
    "$(footer_pixels "$shots/$platform-copying-2.png")" ]] ||
-  fail "the footer did not change in 1.5 s of copying: see $shots/$platform-copying-*.png"
+  fail "the footer did not change in 1 s of copying: see $shots/$platform-copying-*.png"
 [[ "$(colour_at "$shots/$platform-copying-2.png" 5 61)" == 958831 ]] ||
   fail "the Game section is not the selected one in $shots/$platform-copying-2.png"
 # The first click after the pick goes unseen here (the stand-in picker shows no window of its
