@@ -141,12 +141,24 @@ int StepStateOf(int n, int step, bool working) {
   return step > n ? kDone : kToDo;
 }
 
+// What the page says of an update whose swap the system keeps from finishing.
+std::string HeldSwapText(const SwapHold& held) {
+  const std::string update =
+      held.version.empty() ? "The update" : "The update to " + held.version;
+  return update + " is not finished: " + held.entry +
+         " is in use. Close the game or the program that holds it, then press Update.";
+}
+
 // The prebuilt block: the package install's steps and its button.
 void InstallSection(App& app, ImFont* bold, const PageState& page, const Status& status,
                     const std::string& error, const std::string& done) {
   int step = app.builder->package_step;
   const bool update_ready = app.game_update_ready;
-  const bool old_way = !page.in_place && app.builder->BuiltOldWay();
+  // A swap that could not finish is an update half made, not a first install: Update finishes
+  // its moves.
+  const SwapHold held = page.in_place ? SwapHold{} : app.builder->HeldSwap();
+  const bool unfinished = !held.entry.empty();
+  const bool old_way = !page.in_place && !unfinished && app.builder->BuiltOldWay();
   if (page.in_place) {
     if (!page.working && !update_ready) step = 4;
     SectionHeading(update_ready ? "Getting the game ready" : "Ready to play", bold);
@@ -157,7 +169,9 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
     } else {
       SectionHeading("Getting the game ready", bold);
     }
-    if (old_way && !page.working) {
+    if (unfinished && !page.working) {
+      WrappedText(HeldSwapText(held), colour::kGold);
+    } else if (old_way && !page.working) {
       WrappedText(
           "This version comes ready-made: your PC only builds the game's own code, in a minute "
           "or two, with no build tools to download. Your saves, settings and music are kept, "
@@ -200,7 +214,7 @@ void InstallSection(App& app, ImFont* bold, const PageState& page, const Status&
     // Also while the music import runs: a press then would clear music_job for a job that the
     // runner drops.
     ImGui::BeginDisabled(page.busy || page.running || !app.game_copy.ok);
-    const bool update = page.in_place || old_way;
+    const bool update = page.in_place || old_way || unfinished;
     if (MainButton(update ? "Update" : "Get the game ready", 14 * ImGui::GetFontSize())) {
       app.music_job = false;
       StartPageJob(app, "InstallJob",

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/file_ops.h"
+
 namespace launcher {
 namespace fs = std::filesystem;
 namespace {
@@ -43,6 +45,7 @@ std::string Format(const char* format, Args... args) {
 Builder::Builder(const GameDescription& game, const fs::path& root, Http* http,
                  Platform* platform)
     : game(game), root(root), http(http), platform(platform) {
+  disk_flush = {FlushFilesBeneath, FlushFolder};
   // Before anything asks whether the game is in place: a package install ended in the middle
   // of its swap (a kill, a crash, a power cut) leaves a mix of two versions.
   MendUnfinishedSwap();
@@ -70,14 +73,17 @@ void Builder::LogBuildStart() {
 }
 
 bool Builder::RunStage(const std::string& name, const std::function<bool()>& body) {
+  stage_note.clear();
   const auto start = std::chrono::steady_clock::now();
   const bool ok = body();
   const auto end = std::chrono::steady_clock::now();
   const double seconds =
       static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count()) /
       1e9;
+  const std::string note = stage_note.empty() ? "" : " (" + stage_note + ")";
   stage_times.push_back({name, seconds});
-  Log("stage " + name + ": " + Format("%.1f s", seconds) + (ok ? "" : " (stopped)"));
+  stage_note.clear();
+  Log("stage " + name + ": " + Format("%.1f s", seconds) + note + (ok ? "" : " (stopped)"));
   return ok;
 }
 

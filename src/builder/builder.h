@@ -16,9 +16,12 @@
 //   downloads/      downloads in progress and finished
 //   tools/<id>/     installed build tools
 //   play/           the game the player runs; play/assets is the chosen copy of the game,
-//                   play/.next the staging folder of a package install, play/.aside what a
+//                   play/.next the staging folder of a package install (its
+//                   ".launcher-version" names the version it holds), play/.aside what a
 //                   package install's swap has moved out of the way (there only while one runs
-//                   or was ended; the constructor finishes such a swap)
+//                   or was ended; the constructor finishes such a swap), play/.aside-2,
+//                   .aside-3 ... what a finished swap could not remove (a file of the old
+//                   version still running), removed at a later start or install
 #pragma once
 
 #include <atomic>
@@ -55,6 +58,13 @@ struct Status {
 struct StageTime {
   std::string name;
   double seconds = 0;  // wall-clock seconds on the monotonic clock
+};
+
+// A package install's swap that could not finish: the version it puts in place ("" when the
+// staging folder does not say) and the entry that the system still held at the last try.
+struct SwapHold {
+  std::string version;
+  std::string entry;
 };
 
 // The sub-folder of `folder` whose name sorts last (text order, so "14.9" comes after "14.44");
@@ -116,9 +126,12 @@ class Builder {
   void Log(const std::string& line);
   // Empties the stage list and logs "build started <date>, <n> logical processors".
   void LogBuildStart();
-  // Runs `body`, records its time and logs "stage <name>: <s> s", with " (stopped)" when it
-  // returned false. Returns the body's result.
+  // Runs `body`, records its time and logs "stage <name>: <s> s", then " (<note>)" when the
+  // body set stage_note, and " (stopped)" when it returned false. Returns the body's result.
   bool RunStage(const std::string& name, const std::function<bool()>& body);
+  // What the running stage's body says of its time (such as the part of it one step took),
+  // for the stage's line; cleared as each stage starts.
+  std::string stage_note;
   // Logs the timing summary of the stage list.
   void LogTimings();
   // Hands a Status to the status sink, if one is installed.
@@ -135,6 +148,10 @@ class Builder {
   // The executable is there, and in package mode its "<exe>.dll" too, and no swap of a package
   // install is half done.
   bool IsGameInPlace() const;
+  // The swap of a package install that the last try (the start's, or an install's) left
+  // unfinished because the system held one of its entries; an empty entry when there is none.
+  // Quick, for every frame: it reads what that try kept and looks at no folder.
+  SwapHold HeldSwap() const;
   // Stores a JSON string under `key` in launcher.json, keeping every other key.
   void SetSetting(const std::string& key, const std::string& value);
   void SetPlayAtStart(bool on);
@@ -234,9 +251,21 @@ class Builder {
                          std::string& kept_error);
   // Stage body "replace the game": swaps every entry of `next` but "logs", *.toml, the names of
   // the player's folders and the launcher's own with its namesake in the play folder, retrying
-  // entries that the system still holds. On failure everything is put back: the old version is
-  // whole and `next` holds the package and its stamp again.
+  // entries that the system still holds. The staged files are put on the disk before the first
+  // move, and the play folder after the last, before the version that `next` names is recorded
+  // as "built" and the old version's entries are removed. On failure, and after a stop
+  // ("cancelled"), everything is put back: the old version is whole and `next` holds the package
+  // and its stamp again.
   bool ReplaceGame(const std::filesystem::path& next, std::string& err);
+
+  // How the swap puts what it changed on the disk: `files` every file beneath a folder (the
+  // staging folder, before the first move), `folder` a folder's own entries (the play folder,
+  // after the last). The launcher keeps the system's; only tests stand in, to see the order.
+  struct DiskFlush {
+    std::function<bool(const std::filesystem::path&, std::string&)> files;
+    std::function<bool(const std::filesystem::path&, std::string&)> folder;
+  };
+  DiskFlush disk_flush;
 
   // How patient ReplaceGame is with an entry the system still holds: tries per entry and the
   // wait between two tries. The launcher keeps these values; only tests shorten them.
@@ -309,25 +338,51 @@ class Builder {
   std::filesystem::path AsideFolder() const;
   // play/.aside is there and play/.next still holds something to move.
   bool SwapUnfinished() const;
+  // Writes the launcher's version into the staging folder `next`, where the swap reads it.
+  void StageVersion(const std::filesystem::path& next);
+  // The version the staging folder `next` holds; "" when it does not say.
+  std::string StagedVersion(const std::filesystem::path& next) const;
   // Runs `step` up to `tries` times, logging each failure and waiting replace_retry.wait between
-  // two tries (not after a stop); false with the "Could not put" sentence for `name`.
+  // two tries; false with the "Could not put" sentence for `name`, or "cancelled" after a stop.
   bool Patiently(const std::string& name, int tries,
                  const std::function<bool(std::string&)>& step, std::string& err);
+  // Runs one of disk_flush's steps on `path`, adding its time to flush_seconds; a failure is
+  // logged, and the swap goes on with what the system would do.
+  void Flush(const std::function<bool(const std::filesystem::path&, std::string&)>& step,
+             const std::filesystem::path& path);
+  // The end of a swap whose entries have all moved: the play folder on the disk, the version of
+  // `next` recorded as "built", the hold forgotten and .aside cleared (see ClearAside).
+  bool CompleteSwap(const std::filesystem::path& next, std::string& err);
+  // Removes .aside, logging "Could not remove the old version's <file>: <why>" for what cannot
+  // go now (a file of the old version still running), which moves with the rest under the next
+  // free name .aside-<n>, so that .aside is free for the next swap. False, with the sentence
+  // for the player, only when .aside is still there after all.
+  bool ClearAside(std::string& err);
+  // Removes the .aside-<n> folders that earlier swaps left, as far as they can go now.
+  void RemoveOldAsides();
+  // Keeps the swap left unfinished at `entry` for HeldSwap, or forgets it (an empty entry).
+  void KeepHold(const std::filesystem::path& next, const std::string& entry);
   // One try at moving the namesake of `name` aside and the staged entry into its place.
   bool SwapEntry(const std::filesystem::path& next, const std::filesystem::path& name,
                  std::string& why);
   // Puts the staged entry back into `next` and its namesake back from .aside.
   bool UnswapEntry(const std::filesystem::path& next, const std::filesystem::path& name,
                    std::string& why);
-  // Removes .aside with everything in it, entry by entry.
-  bool ClearAside(int tries, std::string& err);
   // Carries a swap that was begun (play/.aside is there) through to its end: the rest of
-  // `next` moves in and .aside goes. True when there was none.
-  bool FinishSwap(const std::filesystem::path& next, int tries, std::string& err);
-  // The constructor's part: FinishSwap with one try per move.
+  // `next` moves in, the swap is completed and logged. True when there was none or it is done;
+  // `finished` then gets the version it put in place ("" when none, or `next` does not say).
+  // False, with the swap kept for HeldSwap, when an entry would not move, or when .aside could
+  // not be cleared for the next swap.
+  bool FinishSwap(const std::filesystem::path& next, int tries, std::string& err,
+                  std::string& finished);
+  // The constructor's part: the old .aside-<n> folders removed, FinishSwap with one try per
+  // move, and then the staging folder, which holds nothing more to move.
   void MendUnfinishedSwap();
 
   bool FailPackageBuild(std::string& err);
+  // The end of a package install whose new version is in place: the staging folder goes, the
+  // game must be whole, and the install is recorded and reported ready.
+  bool EndPackageBuild(PackageRun& run);
   bool DownloadPackage(PackageRun& run);
   bool UnpackPackage(PackageRun& run);
   void RemoveOtherDiscImages(const std::filesystem::path& assets,
@@ -356,6 +411,9 @@ class Builder {
   Toolchain toolchain;
   std::mutex log_mutex;
   std::mutex settings_mutex;  // held by every read-change-write of launcher.json
+  mutable std::mutex hold_mutex;
+  SwapHold hold;               // under hold_mutex: see HeldSwap
+  double flush_seconds = 0;    // the time the current swap spent flushing to the disk
 };
 
 // Appends one line, "%H:%M:%S " and `line`, to root/launcher.log, making the root when it is

@@ -115,10 +115,14 @@ bool Builder::BuildPackage(std::string& err) {
     return FailPackageBuild(err);
   }
   PackageRun run{err, FindPackage(), root / "downloads", {}, {}, PlayFolder() / ".next"};
+  RemoveOldAsides();
   // A swap that the start could not finish is finished before the staging folder is looked at:
   // until then its stamp is no guide to what it holds, and it must not be made afresh while
   // .aside holds the old version's entries.
-  if (!FinishSwap(run.next, replace_retry.tries, err)) return FailPackageBuild(err);
+  std::string finished;
+  if (!FinishSwap(run.next, replace_retry.tries, err, finished)) return FailPackageBuild(err);
+  // The version this install is for is in place now: nothing is left to fetch or prepare.
+  if (!finished.empty() && finished == game.launcher_version) return EndPackageBuild(run);
   if (run.name.empty()) {
     err = "No package is known for this copy of the game: choose it again.";
     return FailPackageBuild(err);
@@ -148,6 +152,9 @@ bool Builder::BuildPackage(std::string& err) {
     }
     WriteWholeFile(staging_stamp, run.stamp);
   }
+  // The stamp names this launcher's package, so the staging folder holds this version: the
+  // swap records it, whoever finishes it.
+  StageVersion(run.next);
   // Once the staging folder holds the package, the downloaded zip has done its work; a run
   // ended right after the stamp left it behind, so it goes here even when the unpack was
   // skipped. A zip beside the launcher belongs to the player and stays.
@@ -172,16 +179,21 @@ bool Builder::BuildPackage(std::string& err) {
   if (!RunStage("replace the game", [&] { return ReplaceGame(run.next, err); })) {
     return FailPackageBuild(err);
   }
+  return EndPackageBuild(run);
+}
+
+bool Builder::EndPackageBuild(PackageRun& run) {
   std::string ignored;
   RemoveTree(run.next, ignored);
   if (!IsGameInPlace()) {
-    err = "The game was put in place but is not complete, see launcher.log";
-    return FailPackageBuild(err);
+    run.err = "The game was put in place but is not complete, see launcher.log";
+    return FailPackageBuild(run.err);
   }
-
   package_step = 4;
   LogTimings();
-  SetSetting("built", game.launcher_version);
+  // The swap recorded it already, before the old version went, unless the staging folder was
+  // made by a launcher that did not name its version there.
+  if (BuiltVersion() != game.launcher_version) SetSetting("built", game.launcher_version);
   Progress("Ready", "", 1.0);
   return true;
 }

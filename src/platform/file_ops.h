@@ -51,6 +51,18 @@ bool CopyReplacing(const std::filesystem::path& from, const std::filesystem::pat
 // after a rename cannot leave the new name on an empty file; false when it cannot.
 bool FlushToDisk(const std::filesystem::path& path);
 
+// Puts the data of every file beneath `folder` on the disk before it returns: on Linux one
+// syncfs of the file system that holds it (which takes every file written there, and the names
+// made for them), on Windows a flush of each file, found by a walk that never enters a link.
+// False with the system's words in `error` when it cannot (on Windows: for the first file that
+// could not be flushed; the others are flushed all the same).
+bool FlushFilesBeneath(const std::filesystem::path& folder, std::string& error);
+
+// Puts the folder's own entries on the disk: the names that were made, renamed or removed in it
+// (an fsync of the folder on Linux, a flush of the folder's handle on Windows). False with the
+// system's words in `error` when it cannot.
+bool FlushFolder(const std::filesystem::path& folder, std::string& error);
+
 // Replaces the file's content with `bytes` (binary, no line-end translation); false when the
 // file cannot be written whole.
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);

@@ -51,6 +51,30 @@ bool FlushToDisk(const fs::path& path) {
   return close(fd) == 0 && flushed;
 }
 
+bool FlushFilesBeneath(const fs::path& folder, std::string& error) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = LastErrorWords();
+    return false;
+  }
+  const bool flushed = syncfs(fd) == 0;
+  if (!flushed) error = LastErrorWords();
+  close(fd);
+  return flushed;
+}
+
+bool FlushFolder(const fs::path& folder, std::string& error) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = LastErrorWords();
+    return false;
+  }
+  const bool flushed = fsync(fd) == 0;
+  if (!flushed) error = LastErrorWords();
+  close(fd);
+  return flushed;
+}
+
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
     error = LastErrorWords();

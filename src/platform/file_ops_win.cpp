@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <system_error>
+#include <vector>
+
 #include "platform/file_ops.h"
 #include "platform/platform_detail.h"
 
@@ -54,13 +57,57 @@ bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error)
   return true;
 }
 
+namespace {
+
+// Flushes the file or folder `path` through a handle of its own; false with the system's words.
+bool FlushHandleOf(const fs::path& path, DWORD flags, std::string& error) {
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = LastErrorWords();
+    return false;
+  }
+  const bool flushed = FlushFileBuffers(handle) != 0;
+  if (!flushed) error = LastErrorWords();
+  CloseHandle(handle);
+  return flushed;
+}
+
+}  // namespace
+
+// The system keeps one cache per file, whoever wrote it: a flush through a handle opened here
+// writes what the unpacker and the game's own code preparation left in it.
+bool FlushFilesBeneath(const fs::path& folder, std::string& error) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  if (ec) {
+    error = ec.message();
+    return false;
+  }
+  bool all = true;
+  for (const fs::path& entry : entries) {
+    if (IsLink(entry)) continue;
+    std::string why;
+    const bool flushed = fs::is_directory(entry, ec)
+                             ? FlushFilesBeneath(entry, why)
+                             : FlushHandleOf(entry, FILE_ATTRIBUTE_NORMAL, why);
+    if (!flushed && all) error = why;
+    all = all && flushed;
+  }
+  return all;
+}
+
 bool FlushToDisk(const fs::path& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = FlushFileBuffers(file) != 0;
-  return CloseHandle(file) != 0 && flushed;
+  std::string ignored;
+  return FlushHandleOf(path, FILE_ATTRIBUTE_NORMAL, ignored);
+}
+
+bool FlushFolder(const fs::path& folder, std::string& error) {
+  return FlushHandleOf(folder, FILE_FLAG_BACKUP_SEMANTICS, error);
 }
 
 bool KeepProgramAside(const fs::path& program, const fs::path& kept, std::string& error) {

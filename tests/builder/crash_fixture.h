@@ -124,7 +124,8 @@ class CrashTest : public BuilderTest {
   virtual void CheckEnded(const fs::path& /*at*/) {}
 
   std::vector<std::string> Args(const fs::path& at) {
-    std::vector<std::string> args = {at.string(), (scratch / "game.json").string(), "v1.0"};
+    std::vector<std::string> args = {at.string(), (scratch / "game.json").string(),
+                                     launcher_version};
     for (const std::string& arg : JobArgs()) args.push_back(arg);
     return args;
   }
@@ -202,6 +203,7 @@ class CrashTest : public BuilderTest {
     }
   }
 
+  std::string launcher_version = "v1.0";  // the driver's launcher
   HttpServer server;
   DriverRun reference_run;
   Files reference;
@@ -278,11 +280,12 @@ class PackageJobTest : public CrashTest {
 
 // --- The swap of a package update --------------------------------------------------------------
 
-// An update of an installed package, ready to swap: the old package in place (its game, its
-// library, its stamp, top-level files, a folder "many" of `many_files` small files and a folder
-// "videos" whose name sorts last) and the new one unpacked into play/.next with its code
-// prepared. `job` is what the driver runs: "build" finishes the install, "replace" only swaps.
-// However it is ended, the next start must leave one version whole, the old one or the new one.
+// An update of an installed package, ready to swap: the old package (v1.0) in place (its game,
+// its library, its stamp, top-level files, a folder "many" of `many_files` small files and a
+// folder "videos" whose name sorts last) and the new one (v1.1, the driver's launcher) unpacked
+// into play/.next with its code prepared. `job` is what the driver runs: "build" finishes the
+// install, "replace" only swaps. However it is ended, the next start must leave one version
+// whole, the old one or the new one, recorded as built.
 class SwapJobTest : public PackageJobTest {
  protected:
   explicit SwapJobTest(int many) : many_files(many) {}
@@ -290,12 +293,14 @@ class SwapJobTest : public PackageJobTest {
   void SetUp() override {
     PackageJobTest::SetUp();
     if (HasFatalFailure()) return;
-    Publish("old");
+    Publish("old", "v1.0");
     MakeBuilder();
     std::string error;
     ASSERT_TRUE(builder->BuildAll(error)) << error;
     // The new package unpacked and prepared; the game then fails, so the install ends there.
-    Publish("new");
+    launcher_version = game.launcher_version = "v1.1";
+    Publish("new", launcher_version);
+    MakeBuilder();
     WriteFile(root / "fake_game.txt", "dll\nexit 3\n");
     EXPECT_FALSE(builder->BuildAll(error));
     fs::remove(root / "fake_game.txt");
@@ -305,7 +310,7 @@ class SwapJobTest : public PackageJobTest {
     old_version = Played(Outcome(root));
   }
 
-  void Publish(const std::string& version) {
+  void Publish(const std::string& version, const std::string& tag) {
     std::vector<ZipEntry> entries = {{Exe(), ReadFile(TestProgram("fake_game")), false, true, 0755},
                                      {"readme.txt", version + " readme"},
                                      {"videos/intro.bik", version + " intro"},
@@ -316,7 +321,7 @@ class SwapJobTest : public PackageJobTest {
     const fs::path zip = scratch / "published" / version / game.package;
     fs::create_directories(zip.parent_path());
     WriteZip(zip, entries);
-    const std::string path = "/owner/halvorn/releases/download/v1.0/" + game.package;
+    const std::string path = "/owner/halvorn/releases/download/" + tag + "/" + game.package;
     server.ServeFile(path, zip);
     server.Serve(path + ".json",
                  nlohmann::json{{"sha256", Sha256File(zip)}, {"size", fs::file_size(zip)}}.dump());
@@ -333,16 +338,24 @@ class SwapJobTest : public PackageJobTest {
     return files;
   }
 
-  // The next start (a Builder made on the root) leaves exactly one version, with nothing aside.
+  // The next start (a Builder made on the root) leaves exactly one version, with nothing aside,
+  // and launcher.json names it: with the new version in place, no update is offered (and
+  // `--play` starts the game).
   void CheckEnded(const fs::path& at) override {
     mended += EntryExists(at / "play" / ".aside");
-    const Builder started(game, at, http.get(), &platform);
+    Builder started(game, at, http.get(), &platform);
     EXPECT_FALSE(EntryExists(at / "play" / ".aside"));
     const Files played = Played(Outcome(at));
     EXPECT_TRUE(played == old_version || played == new_version)
         << "not the old version:" << Differences(old_version, played).substr(0, 500)
         << "\nnot the new version:" << Differences(new_version, played).substr(0, 500);
     EXPECT_TRUE(started.IsGameInPlace());
+    const bool is_new = played == new_version;
+    EXPECT_EQ(started.BuiltVersion(), is_new ? "v1.1" : "v1.0");
+    bool update_ready = is_new;
+    std::string error;
+    EXPECT_TRUE(started.CheckGameUpdate(update_ready, error)) << error;
+    EXPECT_EQ(update_ready, !is_new);
   }
 
   // The reference run, and the new version it puts in place.

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "builder/builder.h"
+#include "platform/file_ops.h"
+#include "platform/progress.h"
 #include "builder/swap_fixture.h"
 #include "support/scratch.h"
 #include "tmpfs_mount.h"
@@ -41,7 +43,7 @@ TEST_F(SwapTest, AFolderHeldBusyIsSwappedOnceItIsReleased) {
   ASSERT_EQ(statuses.size(), 3u);
   for (const Status& status : statuses) {
     EXPECT_EQ(status.title, "Putting the new version in place");
-    EXPECT_EQ(status.detail, "Waiting for Windows to let go of videos");
+    EXPECT_EQ(status.detail, "Waiting for the system to let go of videos");
     EXPECT_DOUBLE_EQ(status.fraction, -1);
   }
   ExpectTheNewVersionWhole();
@@ -71,18 +73,83 @@ TEST_F(SwapTest, AFolderThatStaysBusyPutsTheOldVersionBack) {
   ExpectTheNewVersionWhole();
 }
 
-TEST_F(SwapTest, AStopAfterAFailedTryPutsTheOldVersionBack) {
-  TmpfsMount busy(Play() / "videos", 1048576);
-  if (!busy.ok()) GTEST_SKIP() << busy.reason();
-  builder->replace_retry = {1000, std::chrono::milliseconds(1)};
-  on_log = [&](const std::string&) { builder->cancel = true; };
+// A stop as a try fails, or during the wait for the next one (which it cuts short), is a stop
+// like any other: "cancelled", once the old version is back.
+TEST_F(SwapTest, AStopWhileWaitingForAHeldEntryPutsTheOldVersionBack) {
+  const struct {
+    const char* name;
+    bool at_the_try;  // else during the wait after it
+  } cases[] = {{"a stop as the try fails", true}, {"a stop during the wait", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    log.clear();
+    statuses.clear();
+    auto busy = std::make_unique<TmpfsMount>(Play() / "videos", 1048576);
+    if (!busy->ok()) GTEST_SKIP() << busy->reason();
+    builder->replace_retry = {1000, std::chrono::minutes(10)};
+    on_log = [&](const std::string&) {
+      if (c.at_the_try) builder->cancel = true;
+    };
+    on_status = [&](const Status&) { builder->cancel = true; };
+    std::string err;
+    EXPECT_FALSE(builder->ReplaceGame(Next(), err));
+    EXPECT_EQ(err, kCancelled);
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(statuses.size(), c.at_the_try ? 0u : 1u);
+    busy->Unmount();
+    ExpectTheOldVersionWhole();
+    builder->cancel = false;
+    on_log = nullptr;
+    on_status = nullptr;
+    busy.reset();
+    fs::remove_all(root);
+  }
+}
+
+// A file of the old version that cannot be removed once the new one is in place (here a mount
+// point, held busy from the moment everything has moved) leaves with the rest of .aside under a
+// name of its own: the next install neither waits for it nor takes it for a swap begun, and a
+// later start removes it once it can go.
+TEST_F(SwapTest, WhatTheOldVersionCannotRemoveNeverBlocksTheNextInstall) {
+  std::unique_ptr<TmpfsMount> held;
+  builder->disk_flush.folder = [&](const fs::path& play, std::string& why) {
+    if (!held) held = std::make_unique<TmpfsMount>(Aside() / "videos", 1048576);
+    return FlushFolder(play, why);
+  };
   std::string err;
-  EXPECT_FALSE(builder->ReplaceGame(Next(), err));
-  EXPECT_EQ(err.rfind("Could not put videos in place", 0), 0u) << err;
-  EXPECT_EQ(log.size(), 1u);
-  EXPECT_TRUE(statuses.empty());
-  busy.Unmount();
-  ExpectTheOldVersionWhole();
+  ASSERT_TRUE(builder->ReplaceGame(Next(), err)) << err;
+  if (!held->ok()) GTEST_SKIP() << held->reason();
+  const fs::path kept = Play() / ".aside-2";
+  ExpectTheNewVersionWhole();
+  EXPECT_EQ(log, std::vector<std::string>{std::string("Could not remove the old version's videos: ") +
+                                          kBusy});
+  EXPECT_TRUE(fs::is_directory(kept / "videos"));
+  EXPECT_FALSE(fs::exists(kept / Exe())) << "what could go went";
+  EXPECT_TRUE(builder->IsGameInPlace());
+
+  // The next update swaps at once, with the patience of a real install.
+  builder->disk_flush = {FlushFilesBeneath, FlushFolder};
+  for (const char* name : {"readme.txt", "added.txt"}) WriteFile(Next() / name, "newer");
+  log.clear();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(builder->ReplaceGame(Next(), err)) << err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(log.empty()) << log.front();
+  EXPECT_EQ(ReadFile(Play() / "readme.txt"), "newer");
+  EXPECT_FALSE(EntryExists(Aside()));
+
+  // A start while it is still held keeps it and says so; the first one after it can go
+  // removes it.
+  MakeBuilder();
+  EXPECT_TRUE(fs::is_directory(kept / "videos"));
+  EXPECT_TRUE(builder->IsGameInPlace());
+  const std::vector<std::string> logged = LogFileLines();
+  EXPECT_EQ(logged.back(), std::string("Could not remove the old version's videos: ") + kBusy);
+  ASSERT_EQ(umount2((kept / "videos").c_str(), MNT_DETACH), 0);
+  MakeBuilder();
+  EXPECT_FALSE(EntryExists(kept));
+  EXPECT_EQ(LogFileLines().size(), logged.size());
 }
 
 // A start that cannot finish an ended swap leaves it as it is, and the game does not count as
@@ -96,6 +163,8 @@ TEST_F(SwapTest, AnEndedSwapTheStartCannotFinishWaitsForTheNextInstall) {
   MakeBuilder();
   EXPECT_TRUE(fs::exists(Aside()));
   EXPECT_FALSE(builder->IsGameInPlace());
+  EXPECT_EQ(builder->HeldSwap().version, "v1.1");
+  EXPECT_EQ(builder->HeldSwap().entry, "videos");
   const std::vector<std::string> logged = LogFileLines();  // the start has no log sink yet
   EXPECT_NE(std::find(logged.begin(), logged.end(), std::string("replace: videos, try 1: ") + kBusy),
             logged.end());
@@ -109,6 +178,7 @@ TEST_F(SwapTest, AnEndedSwapTheStartCannotFinishWaitsForTheNextInstall) {
   ASSERT_TRUE(builder->ReplaceGame(Next(), err)) << err;
   ExpectTheNewVersionWhole();
   EXPECT_TRUE(builder->IsGameInPlace());
+  EXPECT_TRUE(builder->HeldSwap().entry.empty());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The swap of a package install: the staged version takes the place of the old one entry by
-// entry, leaving the player's files and what never moves; a swap ended at any of its renames is
-// carried through to the new version by the next Builder's construction, and until it is the
-// game does not count as in place.
+// entry, leaving the player's files and what never moves, reaches the disk before the old one
+// goes and is recorded as built; a swap ended at any of its renames is carried through to the
+// new version, and recorded, by the next Builder's construction, and until it is the game does
+// not count as in place.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,6 +28,44 @@ TEST_F(SwapTest, TheNewVersionTakesThePlaceOfTheOldAndThePlayersFilesStay) {
   EXPECT_TRUE(builder->IsGameInPlace());
   EXPECT_TRUE(log.empty());
   EXPECT_TRUE(statuses.empty());
+}
+
+// The order of what reaches the disk, seen through the flushes as they happen: the staged
+// files before anything moves, the play folder once everything has moved and before the new
+// version is recorded or anything of the old one is removed. A flush the system refuses is
+// logged and the swap goes on.
+TEST_F(SwapTest, TheSwapReachesTheDiskBeforeItIsRecordedAndTheOldVersionGoes) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "the system refuses to flush" : "the system flushes");
+    SetUp();
+    std::vector<std::string> flushes;
+    const auto seen = [&](const char* kind, const fs::path& path, std::string& why) {
+      flushes.push_back(std::string(kind) + " " + path.lexically_relative(root).generic_string());
+      why = "no disk";
+      return !refused;
+    };
+    builder->disk_flush.files = [&](const fs::path& path, std::string& why) {
+      EXPECT_EQ(PlayTree(), WholeOld()) << "nothing has moved yet";
+      EXPECT_FALSE(EntryExists(Aside()));
+      return seen("files", path, why);
+    };
+    builder->disk_flush.folder = [&](const fs::path& path, std::string& why) {
+      EXPECT_EQ(PlayTree(), WholeNew()) << "everything has moved";
+      EXPECT_EQ(Built(), "v1.0");
+      EXPECT_EQ(ReadFile(Aside() / Exe()), "old exe") << "the old version is still aside";
+      return seen("folder", path, why);
+    };
+    std::string err;
+    ASSERT_TRUE(builder->ReplaceGame(Next(), err)) << err;
+    EXPECT_EQ(flushes, (std::vector<std::string>{"files play/.next", "folder play"}));
+    ExpectTheNewVersionWhole();
+    EXPECT_EQ(log.size(), refused ? 2u : 0u);
+    if (refused) {
+      EXPECT_EQ(log[0], "replace: could not flush " + PathToUtf8(Next()) + " to the disk: no disk");
+      EXPECT_EQ(log[1], "replace: could not flush " + PathToUtf8(Play()) + " to the disk: no disk");
+    }
+    fs::remove_all(root);
+  }
 }
 
 TEST_F(SwapTest, AnAssetsLinkIsNeitherFollowedNorMoved) {
@@ -67,7 +106,7 @@ TEST_F(SwapTest, TheNextStartCarriesAnEndedSwapThroughToTheNewVersion) {
          Swap("package.stamp");
          MoveAside("bin");
        }},
-      {"everything moved, .aside left",
+      {"everything moved, the version not yet recorded",
        [&] {
          for (const char* name : {"package.stamp", "Halvorn.dll", "bin", "readme.txt", "videos"})
            Swap(name);
@@ -104,8 +143,17 @@ TEST_F(SwapTest, TheNextStartCarriesAnEndedSwapThroughToTheNewVersion) {
     c.ended();
     ASSERT_FALSE(HasFatalFailure());
     MakeBuilder();
-    ExpectTheNewVersionWhole();
+    ExpectTheNewVersionWhole(false);
     EXPECT_TRUE(builder->IsGameInPlace());
+    const std::vector<std::string> logged = LogFileLines();  // the start has no log sink yet
+    EXPECT_EQ(logged, std::vector<std::string>{
+                          "the update to v1.1 that was ended during its swap is finished"});
+    // What `--play` and the page ask: the version in place is the launcher's own.
+    bool update_ready = true;
+    std::string error;
+    ASSERT_TRUE(builder->CheckGameUpdate(update_ready, error)) << error;
+    EXPECT_FALSE(update_ready);
+    EXPECT_TRUE(builder->HeldSwap().entry.empty());
     fs::remove_all(root);
   }
 }

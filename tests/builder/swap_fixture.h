@@ -1,10 +1,12 @@
 // Two versions of a package install around the swap that replaces one with the other: the old
-// version in the play folder with the player's files beside it, and the new one staged in
-// play/.next with the entries that never move. The tests move entries by hand to make the
+// version (v1.0, recorded as built) in the play folder with the player's files beside it, and
+// the new one (v1.1, the launcher's own) staged in play/.next with the entries that never move. The tests move entries by hand to make the
 // states an ended swap leaves, and compare the play folder with either whole version.
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <map>
@@ -25,6 +27,8 @@ class SwapTest : public BuilderTest {
 
   void SetUp() override {
     game.package = "Halvorn-windows.zip";
+    game.launcher_version = "v1.1";
+    WriteFile(root / "launcher.json", R"({"built": "v1.0"})");
     WriteTree(Play(), OldVersion());
     WriteTree(Play(), PlayersFiles());
     WriteTree(Next(), NewVersion());
@@ -50,12 +54,13 @@ class SwapTest : public BuilderTest {
             {"bin/c.bin", "new c"},       {"readme.txt", "new readme"},
             {"videos/intro.bik", "new intro"}, {"added.txt", "added"}};
   }
-  // Staged entries that never move: the player's kinds of files, names of the player's folders
-  // and the launcher's own folders.
+  // Staged entries that never move: the player's kinds of files, names of the player's folders,
+  // the launcher's own folders and the version the staging folder holds.
   static Files StaysBehind() {
     return {{"logs/package.log", "the package's log"}, {"config.toml", "the package's settings"},
             {"HDD", "a file named as the player's saves"}, {"Assets", "a file named as the disc"},
-            {".Aside/x", "not the launcher's"},          {".next/y", "not the launcher's"}};
+            {".Aside/x", "not the launcher's"},          {".next/y", "not the launcher's"},
+            {".aside-3/z", "not the launcher's"},        {".launcher-version", "v1.1"}};
   }
   static Files PlayersFiles() {
     return {{"logs/old.log", "the player's log"}, {"settings.toml", "the player's settings"},
@@ -78,9 +83,16 @@ class SwapTest : public BuilderTest {
   Files PlayTree() const {
     Files files;
     for (const auto& [name, bytes] : FilesUnder(Play())) {
-      if (name.rfind(".next/", 0) != 0 && name.rfind(".aside/", 0) != 0) files[name] = bytes;
+      if (name.rfind(".next/", 0) != 0 && name.rfind(".aside", 0) != 0) files[name] = bytes;
     }
     return files;
+  }
+  // launcher.json's "built"; "" when none.
+  std::string Built() const {
+    const auto settings = nlohmann::json::parse(ReadFile(root / "launcher.json"), nullptr, false);
+    return settings.is_object() && settings.contains("built") && settings["built"].is_string()
+               ? settings["built"].get<std::string>()
+               : "";
   }
 
   // What an ended swap leaves, one rename at a time: the old `name` aside, the staged one in,
@@ -94,17 +106,25 @@ class SwapTest : public BuilderTest {
     MoveIn(name);
   }
 
-  // The play folder holds exactly the new version and the staging folder what never moves.
-  void ExpectTheNewVersionWhole() {
+  // The play folder holds exactly the new version, recorded as built, and the staging folder
+  // what never moves (or nothing, where a start finished the swap and removed it).
+  void ExpectTheNewVersionWhole(bool staging_left = true) {
     EXPECT_EQ(PlayTree(), WholeNew());
     EXPECT_FALSE(EntryExists(Aside()));
-    EXPECT_EQ(FilesUnder(Next()), StaysBehind());
+    if (staging_left) {
+      EXPECT_EQ(FilesUnder(Next()), StaysBehind());
+    } else {
+      EXPECT_FALSE(EntryExists(Next()));
+    }
+    EXPECT_EQ(Built(), "v1.1");
   }
-  // The play folder holds exactly the old version and the staging folder the whole package.
+  // The play folder holds exactly the old version, recorded as built, and the staging folder the
+  // whole package.
   void ExpectTheOldVersionWhole() {
     EXPECT_EQ(PlayTree(), WholeOld());
     EXPECT_FALSE(EntryExists(Aside()));
     EXPECT_EQ(FilesUnder(Next()), Merge(NewVersion(), StaysBehind()));
+    EXPECT_EQ(Built(), "v1.0");
   }
 
  private:

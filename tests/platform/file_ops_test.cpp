@@ -32,5 +32,22 @@ TEST(FileOps, ReadWholeFileGivesRawBytesAndLeavesTheOutputOnFailure) {
   }
 }
 
+// The swap's two flushes: they succeed on the files and folders a staging folder holds,
+// and say why they cannot on a folder that is not there.
+TEST(FileOps, FlushesReachTheDiskOrSayWhyNot) {
+  ScratchDir scratch;
+  WriteFile(scratch / "staged" / "game", "the game");
+  WriteFile(scratch / "staged" / "bin" / "a.bin", "a");
+  fs::create_directories(scratch / "staged" / "empty");
+  std::string error;
+  EXPECT_TRUE(FlushFilesBeneath(scratch / "staged", error)) << error;
+  EXPECT_TRUE(FlushFolder(scratch / "staged", error)) << error;
+  for (const auto& flush : {FlushFilesBeneath, FlushFolder}) {
+    error.clear();
+    EXPECT_FALSE(flush(scratch / "missing", error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
 }  // namespace
 }  // namespace launcher::test

@@ -1,0 +1,57 @@
+// The Game page over a swap that the start could not finish: a file of the game held open
+// without delete sharing, as a running game holds its files.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "page_fixture.h"
+#include "support/scratch.h"
+
+namespace launcher::test {
+namespace {
+namespace fs = std::filesystem;
+
+class HeldSwapPageTest : public PageTest {};
+
+// The page speaks of the update half made, not of a first install, and its Update finishes it.
+TEST_F(HeldSwapPageTest, AnUpdateHeldAtStartSaysWhatHoldsItAndOffersUpdate) {
+  GameDescription game = PageGame(true, true);
+  game.launcher_version = "v1.1";
+  UseGame(game);
+  AcceptCopy();
+  const fs::path play = app().builder->PlayFolder();
+  const fs::path exe = app().builder->GameExe().filename();
+  WriteFile(play / exe, "old exe");
+  WriteFile(play / "Halvorn.dll", "old dll");
+  WriteFile(play / "readme.txt", "old readme");
+  WriteFile(play / ".next" / exe, "new exe");
+  WriteFile(play / ".next" / "Halvorn.dll", "new dll");
+  WriteFile(play / ".next" / "readme.txt", "new readme");
+  WriteFile(play / ".next" / ".launcher-version", "v1.1");
+  // Ended after its first move: the old stamp aside.
+  WriteFile(play / ".aside" / "package.stamp", "old");
+  const HANDLE held = CreateFileW((play / "readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  app().builder =
+      std::make_unique<Builder>(app().game, app().root, app().http.get(), app().platform.get());
+  const bool moved = app().builder->HeldSwap().entry.empty();
+  CloseHandle(held);
+  if (moved) GTEST_SKIP() << "this system moves a file held open without delete sharing";
+
+  Draw(2);
+  EXPECT_TRUE(Shows("The update to v1.1 is not finished: readme.txt is in use. Close the game "
+                    "or the program that holds it, then press Update."));
+  EXPECT_FALSE(Shows("The program comes ready to go*"));
+  EXPECT_FALSE(Shows("Get the game ready"));
+  Click("Update");
+  EXPECT_EQ(jobs(), (std::vector<StartedJob>{{"InstallJob", "The game is ready. Press Play."}}));
+}
+
+}  // namespace
+}  // namespace launcher::test
