@@ -12,7 +12,9 @@
 # server starts inside the virtual X server: a server started without a display would give the
 # program's windows no X window. No request leaves the machine: the program runs without a
 # network where it can, and the proxy variables point at a closed local port, so the start-up
-# check fails at once and says so in the log, unless the check points them elsewhere.
+# check fails at once and says so in the log, unless the check points them elsewhere. A check
+# that cannot run here prints "program check CHECK (PLATFORM) skipped: REASON" and exits 0, which
+# ctest counts as skipped.
 set -euo pipefail
 
 if [[ "${1:-}" == --inside ]]; then
