@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""A stand-in for the hosting service behind an HTTPS proxy on 127.0.0.1, for the program checks.
+"""A stand-in for the hosting service on 127.0.0.1, for the program checks.
 
-    release_proxy.py DIR TAG ASSET
+    release_proxy.py DIR TAG ASSET [proxy|direct]
 
-DIR holds ca.pem and ca.key, a certificate authority that the launcher is made to trust. The
-proxy takes CONNECT requests only: for each host it answers TLS itself with a certificate for
-that host signed by the authority (made with openssl at first use, kept in DIR), and serves
+DIR holds ca.pem and ca.key, a certificate authority that the launcher is made to trust. As a
+proxy (on a free port) it takes CONNECT requests only; direct (on port 443, for a client that a
+hosts file leads there) it answers TLS at once and takes the host from the name the client asks
+for. Either way it answers TLS itself with a certificate for the host signed by the authority
+(made with openssl at first use, kept in DIR), and serves
 
   .../releases/latest on api.github.com   a release TAG whose launcher asset is the file ASSET
                                           (its size, and its SHA-256 as the digest)
@@ -35,6 +37,7 @@ STORAGE_PATH = "/release-assets/" + ASSET_NAME
 LIFETIME_S = 600
 
 work, tag, asset_file = sys.argv[1], sys.argv[2], sys.argv[3]
+mode = sys.argv[4] if len(sys.argv) > 4 else "proxy"
 with open(asset_file, "rb") as f:
     asset = f.read()
 contexts = {}
@@ -152,10 +155,36 @@ def tunnel(conn):
         conn.close()
 
 
+def direct(conn):
+    """TLS at once, for a client that connects to the host's own address (led to 127.0.0.1 by
+    the hosts file): the certificate follows the name the client asks for."""
+    names = {}
+
+    def choose(tls, name, _):
+        names["host"] = name or ""
+        if name:
+            tls.context = context_for(name)
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.sni_callback = choose
+    try:
+        conn.settimeout(60)
+        with context.wrap_socket(conn, server_side=True) as tls:
+            request = read_head(tls)
+            if request is None:
+                return
+            _, path, headers = request
+            serve(tls, names.get("host") or headers.get("host", "").split(":")[0], path, headers)
+    except (OSError, ssl.SSLError, subprocess.CalledProcessError) as error:
+        print("release_proxy: %s" % error, file=sys.stderr)
+    finally:
+        conn.close()
+
+
 def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind(("127.0.0.1", 443 if mode == "direct" else 0))
     listener.listen(16)
     listener.settimeout(1)
     port_file = os.path.join(work, "port")
@@ -168,7 +197,8 @@ def main():
             conn, _ = listener.accept()
         except socket.timeout:
             continue
-        threading.Thread(target=tunnel, args=(conn,), daemon=True).start()
+        threading.Thread(target=direct if mode == "direct" else tunnel, args=(conn,),
+                         daemon=True).start()
 
 
 main()
