@@ -55,10 +55,10 @@ void LauncherBanner(App& app, ImFont* bold, const PageState& page) {
   WrappedText(
       "Update the launcher, then build the game again with the new version. Your saves and "
       "settings are kept.");
-  // The update moves the launcher's files, and its hand-over waits for the game's end: not
-  // while the game runs, nor once the new launcher is in place.
-  const bool in_place = app.restart_pending;
-  ImGui::BeginDisabled(page.busy || page.running || in_place ||
+  // Not while the game runs: the update would move files under it, and the new launcher would
+  // not know of it. Nor once the new launcher is in place: it only waits to start.
+  const bool new_one_in_place = app.restart_pending;
+  ImGui::BeginDisabled(page.busy || page.running || new_one_in_place ||
                        release.browser_download_url.empty());
   if (Button("Update the launcher")) {
     app.music_job = false;
@@ -70,7 +70,7 @@ void LauncherBanner(App& app, ImFont* bold, const PageState& page) {
   ImGui::SameLine();
   if (Button("Later")) app.banner_dismissed = true;
   GameRunningNote(page.running);
-  if (in_place && page.running) {
+  if (new_one_in_place && page.running) {
     Text("The new launcher starts once the game has ended.", colour::kGold);
   }
 }
