@@ -21,6 +21,9 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   # tools the tests drive
   msitools wixl gcab zip unzip ffmpeg python3
+  # certificates of the program checks' own authority, for their local stand-in of the
+  # hosting service
+  openssl
   # a name server that never answers, in network and mount namespaces of the tests' own
   iproute2 util-linux
   # real tar writers beside GNU tar, for the archive tests (bsdtar; pixz, a parallel xz)

@@ -41,7 +41,7 @@ void FreeSpaceLine(const App& app) {
   Text("Free on this drive: " + FormatSize(FreeSpaceOnDrive(app.root)), colour::kMuted);
 }
 
-void LauncherBanner(App& app, ImFont* bold, bool busy) {
+void LauncherBanner(App& app, ImFont* bold, const PageState& page) {
   if (!app.launcher_offered || app.banner_dismissed) return;
   Release release;
   {
@@ -55,7 +55,11 @@ void LauncherBanner(App& app, ImFont* bold, bool busy) {
   WrappedText(
       "Update the launcher, then build the game again with the new version. Your saves and "
       "settings are kept.");
-  ImGui::BeginDisabled(busy || release.browser_download_url.empty());
+  // Not while the game runs: the update would move files under it, and the new launcher would
+  // not know of it. Nor once the new launcher is in place: it only waits to start.
+  const bool new_one_in_place = app.restart_pending;
+  ImGui::BeginDisabled(page.busy || page.running || new_one_in_place ||
+                       release.browser_download_url.empty());
   if (Button("Update the launcher")) {
     app.music_job = false;
     StartPageJob(app, "UpdateLauncherJob", UpdateLauncherJob(app, release), kUpdateLauncherTitle);
@@ -65,6 +69,10 @@ void LauncherBanner(App& app, ImFont* bold, bool busy) {
   if (Button("What's new") && !release.html_url.empty()) OpenUrl(release.html_url);
   ImGui::SameLine();
   if (Button("Later")) app.banner_dismissed = true;
+  GameRunningNote(page.running);
+  if (new_one_in_place && page.running) {
+    Text("The new launcher starts once the game has ended.", colour::kGold);
+  }
 }
 
 void ChooseCopy(App& app, void* window, bool folder_mode) {
@@ -388,7 +396,7 @@ void GamePage(App& app, void* window, ImFont* bold, const Status& status,
   page.in_place = app.builder->IsGameInPlace();
   page.running = app.GameRunning();
 
-  LauncherBanner(app, bold, page.busy);
+  LauncherBanner(app, bold, page);
   YourGame(app, window, bold, page);
   if (app.builder->PackageMode()) {
     InstallSection(app, bold, page, status, error, done);

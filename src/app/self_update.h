@@ -28,7 +28,8 @@ bool UpdateLauncher(App& app, const Release& release, std::string& error);
 bool UpdateLauncherAt(App& app, const Release& release, const std::filesystem::path& self,
                       std::string& error);
 
-// After the update, once no job runs: starts the new launcher at `self`. True when it started
+// After the update, once no job runs and the game Play started has ended: starts the new
+// launcher at `self`. True when it started
 // (the frame loop then ends); otherwise App::error says so and the launcher carries on.
 bool HandOverToNewLauncher(App& app, const std::filesystem::path& self);
 

@@ -90,6 +90,7 @@ namespace {
 // nothing here changes a file once the hand-over has succeeded. True when this launcher is to
 // end: the new one started, or another launcher took the folder meanwhile.
 bool HandOverFolder(App& app, const fs::path& self) {
+  app.builder->Log("self-update: starting the new launcher");
   const bool held = app.folder_lock.held();
   app.folder_lock.Release();
   if (HandOverToNewLauncher(app, self)) {
@@ -106,7 +107,9 @@ bool HandOverFolder(App& app, const fs::path& self) {
 }  // namespace
 
 bool LeaveAfterFrame(App& app, const fs::path& self, const PlayAtStartWindow& window) {
-  if (app.restart_pending && !app.busy && HandOverFolder(app, self)) {
+  // The new launcher knows nothing of a game this one started, and would let its buttons change
+  // the folder under it: the hand-over waits for the game's end, with what it left running.
+  if (app.restart_pending && !app.busy && !app.GameRunning() && HandOverFolder(app, self)) {
     return true;
   }
   return app.play_pending && PlayAtStartTurn(app, window);

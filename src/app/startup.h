@@ -47,9 +47,10 @@ StartOutcome StartLauncher(App& app, const std::filesystem::path& self,
 // returns the bold font. The window code then starts its two backends.
 ImFont* CreateInterface(float scale);
 
-// The frame loop's decisions after each presented frame: once no job runs, hand over to a new
-// launcher in place at `self` (letting go of the folder's lock for it, and taking it back when
-// the new one does not start); play at start while that is pending. True when the loop ends.
+// The frame loop's decisions after each presented frame: once no job runs and the game that
+// Play started has ended, hand over to a new launcher in place at `self` (letting go of the
+// folder's lock for it, and taking it back when the new one does not start); play at start
+// while that is pending. True when the loop ends.
 bool LeaveAfterFrame(App& app, const std::filesystem::path& self,
                      const PlayAtStartWindow& window);
 

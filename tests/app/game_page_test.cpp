@@ -698,5 +698,52 @@ TEST_F(PlayedGameTest, WhileTheGameRunsNothingChangesItsFolder) {
   EXPECT_TRUE(jobs().empty());
 }
 
+// The launcher's own update moves files under the game and its hand-over leaves the game to a
+// launcher that knows nothing of it: while the game runs, the banner's button waits, saying why,
+// and a new launcher already in place says that it starts once the game has ended.
+TEST_F(PlayedGameTest, TheLauncherUpdateWaitsForTheGame) {
+  Apply(true, {.copy = true, .in_place = true, .built = "v1.0"});
+  Release release;
+  release.tag_name = "v1.1";
+  release.browser_download_url = "https://example.invalid/HalvornLauncher.exe";
+  app().offered_release = release;
+  app().launcher_offered = true;
+  const std::string waiting = "The new launcher starts once the game has ended.";
+  // The note stands beside the banner's buttons, right after the last of them.
+  const auto note_beside_banner = [&] {
+    const std::vector<std::string> texts = Texts();
+    for (size_t i = 0; i + 1 < texts.size(); ++i) {
+      if (texts[i] == "Later") return texts[i + 1] == "The game is running.";
+    }
+    return false;
+  };
+
+  StartTheHeldGame();
+  Draw(2);
+  EXPECT_FALSE(Enabled("Update the launcher"));
+  EXPECT_TRUE(note_beside_banner());
+  EXPECT_FALSE(Shows(waiting));
+  Click("Update the launcher");
+  EXPECT_TRUE(jobs().empty());
+
+  app().restart_pending = true;  // as a download that ended just as Play was pressed leaves it
+  Draw(2);
+  EXPECT_FALSE(Enabled("Update the launcher"));
+  EXPECT_EQ(ColourOf(waiting), colour::kGold);
+
+  ReleaseTheGame();
+  ASSERT_TRUE(WaitFor([&] { return !app().GameRunning(); })) << Played();
+  Draw(2);
+  EXPECT_FALSE(Shows(waiting));
+  EXPECT_FALSE(note_beside_banner());
+  EXPECT_FALSE(Enabled("Update the launcher")) << "the new launcher is in place already";
+
+  app().restart_pending = false;
+  Draw(2);
+  EXPECT_TRUE(Enabled("Update the launcher"));
+  Click("Update the launcher");
+  EXPECT_EQ(jobs(), (std::vector<StartedJob>{{"UpdateLauncherJob", ""}}));
+}
+
 }  // namespace
 }  // namespace launcher::test

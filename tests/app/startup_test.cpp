@@ -2,6 +2,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -264,6 +265,54 @@ TEST_F(StartupTest, AHandOverLeavesTheFolderToTheNewLauncherOrKeepsItWhenItDoesN
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(WithoutCr(ReadFile(played)), "first started\n");
+}
+
+// A new launcher in place waits for the game that Play started, with the process it handed over
+// to: the new one would not know of it. Once the game has ended the hand-over goes ahead.
+TEST_F(StartupTest, AHandOverWaitsForTheGameThatPlayStarted) {
+  Start();
+  const PlayAtStartWindow window;
+  fs::copy_file(TestProgram("played_game"), self);  // the new launcher
+  const fs::path game_folder = scratch / "play";
+  fs::create_directories(game_folder);
+  WriteFile(game_folder / "second-process", "");
+  app.played_game = std::make_unique<GameProcess>(GameProcess::Follow::kBeside);
+  uint32_t code = 0;
+  ASSERT_TRUE(app.played_game->Start(self, game_folder, code)) << code;
+  const fs::path game_played = game_folder / "played.txt";
+  for (int i = 0; i < 3000 && ReadFile(game_played).find("first exiting") == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(ReadFile(game_played).find("first exiting") != std::string::npos)
+      << ReadFile(game_played);
+
+  const fs::path launcher_played = scratch / "played.txt";  // written by a started new launcher
+  app.restart_pending = true;
+  for (int frame = 0; frame < 5; ++frame) {
+    EXPECT_FALSE(LeaveAfterFrame(app, self, window));
+  }
+  EXPECT_TRUE(app.restart_pending);
+  EXPECT_TRUE(app.folder_lock.held());
+  EXPECT_FALSE(fs::exists(launcher_played));
+
+  WriteFile(game_folder / "release-second", "");
+  bool left = false;
+  for (int i = 0; i < 3000 && !left; ++i) {
+    left = LeaveAfterFrame(app, self, window);
+    if (!left) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(left) << app.error;
+  EXPECT_FALSE(app.played_game->Running());
+  EXPECT_TRUE(WithoutCr(ReadFile(game_played)).ends_with("second ended\n"))
+      << ReadFile(game_played);
+  EXPECT_FALSE(app.folder_lock.held());
+  for (int i = 0; i < 3000 && ReadFile(launcher_played).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(WithoutCr(ReadFile(launcher_played)), "first started\n");
+  std::lock_guard<std::mutex> lock(app.state_mutex);
+  EXPECT_EQ(app.log_lines.back(), "self-update: starting the new launcher");
 }
 
 // The game that Play starts may run on after the launcher has ended: it must not keep the folder.
