@@ -88,7 +88,7 @@ launcher_check_imports() { # build-dir
         bad=1
       fi
     done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-  done < <(find "$1" -name wineprefix -prune -o -name '*.exe' -type f -print0)
+  done < <(find "$1" -name 'wineprefix*' -prune -o -name '*.exe' -type f -print0)
   return $bad
 }
 
