@@ -34,9 +34,11 @@ class GameProcess {
   bool Running();
 
   // Waits until the game and every process it started have ended, handing the window's messages
-  // to `pump` (which must not wait) as they arrive and at least every 500 ms. Returns the game's
-  // exit code.
-  uint32_t Wait(const std::function<void()>& pump);
+  // to `pump` (which must not wait) as they arrive and at least every 500 ms. True once they
+  // have, with the game's exit code in `exit_code`. False as soon as `pump` returns false (the
+  // caller is to go on without waiting): the game stays followed, and Running tells when it and
+  // what it left running have ended.
+  bool Wait(const std::function<bool()>& pump, uint32_t& exit_code);
 
  private:
   struct Impl;

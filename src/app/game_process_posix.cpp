@@ -71,8 +71,8 @@ bool GameProcess::Running() {
   return false;
 }
 
-uint32_t GameProcess::Wait(const std::function<void()>& pump) {
-  uint32_t exit_code = 0;
+bool GameProcess::Wait(const std::function<bool()>& pump, uint32_t& exit_code) {
+  exit_code = 0;
   for (;;) {
     int status = 0;
     const pid_t ended = waitpid(-1, &status, WNOHANG);
@@ -84,12 +84,13 @@ uint32_t GameProcess::Wait(const std::function<void()>& pump) {
       continue;
     }
     if (ended < 0 && errno != EINTR) {
-      break;  // ECHILD: no descendant is left
+      return true;  // ECHILD: no descendant is left
     }
-    pump();
+    // Running goes on from here: the game's process group keeps its number once the game has
+    // been reaped, and what the game left behind stays this process's to reap.
+    if (!pump()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  return exit_code;
 }
 
 }  // namespace launcher

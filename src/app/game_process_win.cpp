@@ -66,7 +66,7 @@ bool GameProcess::Running() {
   return impl_->job != nullptr && impl_->JobHasProcesses();
 }
 
-uint32_t GameProcess::Wait(const std::function<void()>& pump) {
+bool GameProcess::Wait(const std::function<bool()>& pump, uint32_t& exit_code) {
   bool game_ended = false;
   for (;;) {
     // Once the game's own process has ended its handle stays signalled: wait only for input and
@@ -77,7 +77,8 @@ uint32_t GameProcess::Wait(const std::function<void()>& pump) {
     if (woke == WAIT_FAILED) {
       break;
     }
-    pump();
+    // The process and job handles stay open, so Running follows the game from here on.
+    if (!pump()) return false;
     const bool by_handle = !game_ended && woke == WAIT_OBJECT_0;
     if (game_ended || by_handle || woke == WAIT_TIMEOUT) {
       if (WaitForSingleObject(impl_->process, 0) != WAIT_OBJECT_0) {
@@ -89,9 +90,10 @@ uint32_t GameProcess::Wait(const std::function<void()>& pump) {
       }
     }
   }
-  DWORD exit_code = 0;
-  GetExitCodeProcess(impl_->process, &exit_code);
-  return exit_code;
+  DWORD code = 0;
+  GetExitCodeProcess(impl_->process, &code);
+  exit_code = code;
+  return true;
 }
 
 }  // namespace launcher

@@ -1,6 +1,7 @@
 #include "app/play_at_start.h"
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -61,16 +62,25 @@ bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window) {
     app.builder->Log("play at start: the launcher stays, " + reason);
     return false;
   }
-  GameProcess game;
+  auto game = std::make_unique<GameProcess>();
   uint32_t error_code = 0;
-  if (!game.Start(app.builder->GameExe(), app.builder->PlayFolder(), error_code)) {
+  if (!game->Start(app.builder->GameExe(), app.builder->PlayFolder(), error_code)) {
     std::lock_guard<std::mutex> lock(app.state_mutex);
     app.error = "Could not start the game (error " + std::to_string(error_code) + ").";
     return false;
   }
   app.builder->Log("play at start: the game started, the launcher waits for it");
   window.hide();
-  const uint32_t exit_code = game.Wait(window.pump);
+  uint32_t exit_code = 0;
+  if (!game->Wait(window.pump, exit_code)) {
+    // The player started the launcher again: they want it, so it stays, and follows the game
+    // as it follows one started by Play.
+    app.builder->Log("play at start: the launcher was started again, it shows its window and "
+                     "stays");
+    app.played_game = std::move(game);
+    window.show();
+    return false;
+  }
   app.builder->Log("play at start: the game ended (exit code " + std::to_string(exit_code) +
                    "), the launcher closes");
   return true;

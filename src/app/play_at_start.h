@@ -27,12 +27,17 @@ std::string PlayAtStartStayReason(App& app);
 struct PlayAtStartWindow {
   std::function<bool()> shift_held;  // Shift is held now
   std::function<void()> hide;        // hides the window once the game runs
-  std::function<void()> pump;        // handles the window's pending messages without waiting
+  // Handles the window's pending messages without waiting; false once the launcher has been
+  // started again (the player asks for its window).
+  std::function<bool()> pump;
+  std::function<void()> show;  // shows the hidden window again and brings it forward
 };
 
 // One frame's turn while App::play_pending is set; it waits for the start-up check until
 // App::play_decide_by. True when the game was started and has ended with every process it
-// started: the launcher is then to close.
+// started: the launcher is then to close. A new start of the launcher while the game runs ends
+// the wait: the window shows again, the game stays followed as App::played_game (the pages show
+// it running), and the launcher stays open when it ends.
 bool PlayAtStartTurn(App& app, const PlayAtStartWindow& window);
 
 }  // namespace launcher

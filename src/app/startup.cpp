@@ -17,8 +17,33 @@ namespace launcher {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Takes the folder's lock at app.root. kHeldElsewhere only when a launcher of the folder holds
+// it. Another holder (a program that has the file open a moment, a stale ID under a lock that
+// is no launcher's) is given kFolderLockRetry to let go; after that the outcome is kFailed with
+// the reason in `error`, and the launcher runs unlocked rather than end without a window.
+FolderLock::Outcome TakeFolder(App& app, const LauncherHoldsFolder& launcher_holds,
+                               std::string& error) {
+  const auto give_up = std::chrono::steady_clock::now() + kFolderLockRetry;
+  for (;;) {
+    const FolderLock::Outcome outcome = app.folder_lock.Take(app.root, error);
+    if (outcome != FolderLock::Outcome::kHeldElsewhere) return outcome;
+    if (launcher_holds && launcher_holds(app.root)) return outcome;
+    if (std::chrono::steady_clock::now() >= give_up) break;
+    std::this_thread::sleep_for(kFolderLockRetryStep);
+  }
+  error = "Could not lock " + PathToUtf8(app.root / kFolderLockName) +
+          ": another program has held it for " + std::to_string(kFolderLockRetry.count()) +
+          " ms, and it is no launcher of this folder.";
+  return FolderLock::Outcome::kFailed;
+}
+
+}  // namespace
+
 StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std::string>& args,
-                           bool shift_held, std::string& error) {
+                           bool shift_held, std::string& error,
+                           const LauncherHoldsFolder& launcher_holds) {
   if (!ParseGameDescription(BuiltInGameJson(), app.game, error)) {
     return StartOutcome::kFailed;
   }
@@ -31,7 +56,7 @@ StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std
   // Before anything changes a file: the removal below, and the Builder, which may finish an
   // interrupted update, must never run beside another launcher's work on the folder.
   std::string lock_error;
-  const FolderLock::Outcome lock = app.folder_lock.Take(app.root, lock_error);
+  const FolderLock::Outcome lock = TakeFolder(app, launcher_holds, lock_error);
   if (lock == FolderLock::Outcome::kHeldElsewhere) {
     AppendLauncherLog(app.root, std::string(kAnotherLauncherLine) +
                                     (AskedToPlay(args) ? kWithoutPlaying : ""));

@@ -33,15 +33,27 @@ inline constexpr const char* kAnotherLauncherLine =
     "another launcher runs on this folder: this one ends";
 inline constexpr const char* kWithoutPlaying = " without playing";
 
+// Whether the holder of the folder's lock at `root` is a launcher of that folder, one that can
+// be asked to come forward; the window code knows how to find one.
+using LauncherHoldsFolder = std::function<bool(const std::filesystem::path& root)>;
+
+// How long start-up tries again for a folder whose lock something that is no launcher holds
+// (a backup or scanning program that has the file open, say), and how often.
+inline constexpr std::chrono::milliseconds kFolderLockRetry{2000};
+inline constexpr std::chrono::milliseconds kFolderLockRetryStep{100};
+
 // Prepares `app` for the program at `self`: the game description, the root beside the program
 // and its lock (before anything there changes), the Builder with its sinks, the saved choices,
 // the sizes, and the start-up check job. `args` are the arguments after the program's name;
-// `shift_held` whether Shift is held now. kFailed with the sentence in `error` only when the
-// built-in game description cannot be read; a lock that cannot be had for another reason than a
-// second launcher (a folder that cannot be made) is logged, and the launcher runs without it.
+// `shift_held` whether Shift is held now. kAnotherRuns only when `launcher_holds` says the
+// lock's holder is a launcher of this folder; any other holder is tried again for
+// kFolderLockRetry, after which the launcher runs without the lock and logs why (an empty
+// `launcher_holds` takes no holder for a launcher). kFailed with the sentence in `error` only
+// when the built-in game description cannot be read; a lock that cannot be had for another
+// reason (a folder that cannot be made) is logged, and the launcher runs without it.
 StartOutcome StartLauncher(App& app, const std::filesystem::path& self,
                            const std::vector<std::string>& args, bool shift_held,
-                           std::string& error);
+                           std::string& error, const LauncherHoldsFolder& launcher_holds = {});
 
 // Makes the Dear ImGui context (no ini file) with the launcher's style and fonts at `scale`;
 // returns the bold font. The window code then starts its two backends.

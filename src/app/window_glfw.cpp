@@ -6,11 +6,13 @@
 // something moves (a job, a pending start) it draws at most 60 frames per second.
 //
 // A second launcher started on the same folder opens no window: it signals the folder's holder
-// (whose process ID is in the lock file) and ends. The holder brings its own window forward on
-// its next frame through GLFW, which asks a window manager for it (_NET_ACTIVE_WINDOW) or,
-// without one, raises the window itself. Done this way, the window reached is the one of the
-// launcher that holds this folder, not whichever window of another copy of the launcher has the
-// same title, and the window system's part stays with the process that owns the window.
+// (whose process ID is in the lock file, and which has that lock file open) and ends. The holder
+// brings its own window forward on its next frame through GLFW, which asks a window manager for
+// it (_NET_ACTIVE_WINDOW) or, without one, raises the window itself; a holder that waits hidden
+// for the game it started at launch leaves that wait and shows its window first. Done this way,
+// the window reached is the one of the launcher that holds this folder, not whichever window of
+// another copy of the launcher has the same title, and the window system's part stays with the
+// process that owns the window.
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
 #include <backends/imgui_impl_opengl3.h>
@@ -69,17 +71,23 @@ void ListenForComeForward() {
   sigaction(kComeForwardSignal, &action, nullptr);
 }
 
-// The second launcher's part: asks the launcher that holds `root` to come forward.
-void AskHolderToComeForward(const std::filesystem::path& root) {
-  const std::uint64_t holder = FolderLockHolder(root);
-  if (holder != 0 && holder <= INT_MAX && holder != std::uint64_t(getpid())) {
-    kill(pid_t(holder), kComeForwardSignal);
-  }
+// The ID of the launcher that holds `root`, or 0 when the lock's holder is no launcher of this
+// folder (FolderLockLauncher); never this process.
+std::uint64_t OtherLauncher(const std::filesystem::path& root) {
+  const std::uint64_t holder = FolderLockLauncher(root);
+  return holder <= INT_MAX && holder != std::uint64_t(getpid()) ? holder : 0;
 }
 
-// The holder's part, once a frame: a window hidden while the game plays at start stays hidden.
-void ComeForwardWhenAsked(GLFWwindow* window) {
-  if (!g_come_forward.exchange(false) || !glfwGetWindowAttrib(window, GLFW_VISIBLE)) return;
+// The second launcher's part: asks the launcher that holds `root` to come forward.
+void AskHolderToComeForward(const std::filesystem::path& root) {
+  if (const std::uint64_t holder = OtherLauncher(root)) kill(pid_t(holder), kComeForwardSignal);
+}
+
+// The holder's part: shows the window (hidden while the game played at start), restores it and
+// raises it.
+void ComeForward(GLFWwindow* window) {
+  g_come_forward = false;
+  if (!glfwGetWindowAttrib(window, GLFW_VISIBLE)) glfwShowWindow(window);
   if (glfwGetWindowAttrib(window, GLFW_ICONIFIED)) glfwRestoreWindow(window);
   glfwFocusWindow(window);
   g_frames_owed = kFramesAfterInput;
@@ -174,7 +182,9 @@ int Run(int argc, char** argv) {
   ListenForComeForward();
   App app;
   std::string error;
-  const StartOutcome started = StartLauncher(app, self, args, ShiftHeld(), error);
+  const StartOutcome started =
+      StartLauncher(app, self, args, ShiftHeld(), error,
+                    [](const std::filesystem::path& root) { return OtherLauncher(root) != 0; });
   if (started == StartOutcome::kFailed) {
     ShowError(error);
     return 1;
@@ -216,7 +226,11 @@ int Run(int argc, char** argv) {
   PlayAtStartWindow play_window;
   play_window.shift_held = ShiftHeld;
   play_window.hide = [window] { glfwHideWindow(window); };
-  play_window.pump = [] { glfwPollEvents(); };
+  play_window.pump = [] {
+    glfwPollEvents();
+    return !g_come_forward;
+  };
+  play_window.show = [window] { ComeForward(window); };
 
   FrameTrace trace;
   auto next_frame = std::chrono::steady_clock::now();
@@ -232,7 +246,7 @@ int Run(int argc, char** argv) {
     if (glfwWindowShouldClose(window)) {
       break;
     }
-    ComeForwardWhenAsked(window);
+    if (g_come_forward) ComeForward(window);
 
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();

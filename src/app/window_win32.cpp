@@ -43,6 +43,17 @@ constexpr DWORD kDarkTitleBar = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 UINT g_pending_width = 0;
 UINT g_pending_height = 0;
 
+// What a second launcher posts to the first one's window to have it show itself and come
+// forward: a message registered by name, so both processes know its number, and no other
+// program's window takes it for one of its own. 0 when it could not be registered.
+UINT ComeForwardMessage() {
+  static const UINT message = RegisterWindowMessageW(L"KelvaneLauncher.ComeForward");
+  return message;
+}
+// Set by the window procedure when that message arrives; the frame loop, or the wait for the
+// game played at start, acts on it.
+bool g_come_forward = false;
+
 // The Direct3D objects of the one window.
 struct Direct3D {
   ID3D11Device* device = nullptr;
@@ -103,6 +114,10 @@ struct Direct3D {
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (ImGui_ImplWin32_WndProcHandler(window, message, wparam, lparam)) {
     return 1;
+  }
+  if (message != 0 && message == ComeForwardMessage()) {
+    g_come_forward = true;
+    return 0;
   }
   switch (message) {
     case WM_SIZE:
@@ -183,15 +198,61 @@ HWND MakeWindow(HINSTANCE instance, const std::wstring& title) {
                        CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, nullptr);
 }
 
-// A second launcher started on the same folder opens no window: it finds the first one's window
-// by its class and title and brings it forward, restored when minimised. The system lets this
-// process make it the foreground window, being the one the player has just started. A window
-// hidden while the game plays at start stays hidden.
-void BringOtherLauncherForward(const std::wstring& title) {
-  const HWND other = FindWindowW(kClassName, title.c_str());
-  if (other == nullptr || !IsWindowVisible(other)) return;
-  if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
-  SetForegroundWindow(other);
+// The program a process runs, as a full path; empty when it cannot be asked.
+std::wstring ProcessImage(DWORD process_id) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return {};
+  std::wstring image(32768, L'\0');
+  DWORD size = static_cast<DWORD>(image.size());
+  const bool read = QueryFullProcessImageNameW(process, 0, image.data(), &size) != 0;
+  CloseHandle(process);
+  image.resize(read ? size : 0);
+  return image;
+}
+
+// The window of another launcher of this folder, hidden or not; nullptr when there is none.
+// Copies of the launcher in other folders have windows of the same class and title, so the
+// window's process must run this very program (the folder lies beside it).
+HWND FindLauncherOfThisFolder(const std::wstring& title) {
+  const std::wstring self = OwnExePath().wstring();
+  for (HWND window = FindWindowExW(nullptr, nullptr, kClassName, title.c_str()); window != nullptr;
+       window = FindWindowExW(nullptr, window, kClassName, title.c_str())) {
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    if (process_id == 0 || process_id == GetCurrentProcessId()) continue;
+    const std::wstring image = ProcessImage(process_id);
+    if (!image.empty() && CompareStringOrdinal(image.c_str(), -1, self.c_str(), -1, TRUE) ==
+                              CSTR_EQUAL) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
+// A second launcher started on the same folder opens no window: it brings the first one's
+// forward, restored when minimised. The system lets this process make it the foreground window,
+// being the one the player has just started. A window hidden while the game plays at start
+// cannot be brought forward from outside: this process lets the first one take the foreground
+// and asks it to show itself.
+void BringOtherLauncherForward(HWND other) {
+  if (other == nullptr) return;
+  if (IsWindowVisible(other)) {
+    if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+    SetForegroundWindow(other);
+    return;
+  }
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(other, &process_id);
+  AllowSetForegroundWindow(process_id);
+  if (ComeForwardMessage() != 0) PostMessageW(other, ComeForwardMessage(), 0, 0);
+}
+
+// The first launcher's part: shows its window (hidden while the game played at start),
+// restores it and brings it forward.
+void ComeForward(HWND window) {
+  g_come_forward = false;
+  ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(window);
 }
 
 // Sizes the window for its DPI and centres it in the work area; returns the scale.
@@ -213,15 +274,22 @@ int Run(HINSTANCE instance) {
   const std::filesystem::path self = OwnExePath();
   App app;
   std::string error;
-  const StartOutcome started = StartLauncher(app, self, Arguments(), ShiftHeld(), error);
+  // The title is known once StartLauncher has read the game description, before it looks at
+  // the folder's lock.
+  const auto title_of = [&app] { return Utf8ToWide(app.game.title + " - Launcher"); };
+  const StartOutcome started =
+      StartLauncher(app, self, Arguments(), ShiftHeld(), error,
+                    [&](const std::filesystem::path&) {
+                      return FindLauncherOfThisFolder(title_of()) != nullptr;
+                    });
   if (started == StartOutcome::kFailed) {
     MessageBoxW(nullptr, Utf8ToWide(error).c_str(), L"Launcher", MB_ICONERROR | MB_OK);
     return 1;
   }
 
-  const std::wstring title = Utf8ToWide(app.game.title + " - Launcher");
+  const std::wstring title = title_of();
   if (started == StartOutcome::kAnotherRuns) {
-    BringOtherLauncherForward(title);
+    BringOtherLauncherForward(FindLauncherOfThisFolder(title));
     return 0;
   }
   HWND window = MakeWindow(instance, title);
@@ -245,9 +313,14 @@ int Run(HINSTANCE instance) {
   PlayAtStartWindow play_window;
   play_window.shift_held = ShiftHeld;
   play_window.hide = [window] { ShowWindow(window, SW_HIDE); };
-  play_window.pump = [] { PumpMessages(); };
+  play_window.pump = [] {
+    PumpMessages();
+    return !g_come_forward;
+  };
+  play_window.show = [window] { ComeForward(window); };
 
   while (PumpMessages()) {
+    if (g_come_forward) ComeForward(window);
     if (g_pending_width != 0) {
       d3d.Resize(g_pending_width, g_pending_height);
       g_pending_width = g_pending_height = 0;

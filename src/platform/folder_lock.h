@@ -48,4 +48,11 @@ class FolderLock {
 // Not on Windows, whose holder keeps its file closed to everyone else.
 std::uint64_t FolderLockHolder(const std::filesystem::path& folder);
 
+// The ID in the folder's lock file when the process of that number has this very lock file
+// open (one of its descriptors leads to the same file: same device, same inode), which a
+// launcher of this folder does for its whole run; 0 otherwise. A number that names nobody, a
+// process of another PID namespace (whose number means another process here or none), a stale
+// ID under a lock that a plain `flock` command holds: none of these counts. Not on Windows.
+std::uint64_t FolderLockLauncher(const std::filesystem::path& folder);
+
 }  // namespace launcher

@@ -1,8 +1,11 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -17,6 +20,24 @@ namespace {
 bool WriteOwnId(int fd) {
   const std::string id = std::to_string(getpid());
   return ftruncate(fd, 0) == 0 && pwrite(fd, id.data(), id.size(), 0) == ssize_t(id.size());
+}
+
+// Whether one of process `id`'s open descriptors leads to the file `device` and `inode` name.
+// A process of another user, or one that has gone, shows nothing and so has none.
+bool HasFileOpen(std::uint64_t id, dev_t device, ino_t inode) {
+  const std::string fds = "/proc/" + std::to_string(id) + "/fd";
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(fds.c_str()), closedir);
+  if (!dir) return false;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (entry->d_name[0] == '.') continue;
+    struct stat target {};
+    // stat follows the descriptor's link to the open file itself, wherever it was opened from.
+    if (stat((fds + "/" + entry->d_name).c_str(), &target) == 0 && target.st_dev == device &&
+        target.st_ino == inode) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,6 +85,13 @@ std::uint64_t FolderLockHolder(const std::filesystem::path& folder) {
     id = id * 10 + static_cast<std::uint64_t>(c - '0');
   }
   return id;
+}
+
+std::uint64_t FolderLockLauncher(const std::filesystem::path& folder) {
+  const std::uint64_t id = FolderLockHolder(folder);
+  struct stat lock_file {};
+  if (id == 0 || stat((folder / kFolderLockName).c_str(), &lock_file) != 0) return 0;
+  return HasFileOpen(id, lock_file.st_dev, lock_file.st_ino) ? id : 0;
 }
 
 }  // namespace launcher

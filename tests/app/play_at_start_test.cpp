@@ -45,7 +45,8 @@ class PlayAtStartTest : public AppTest {
     MakeBuilder();
     window.shift_held = [this] { return shift; };
     window.hide = [this] { ++hidden; };
-    window.pump = [] {};
+    window.pump = [] { return true; };
+    window.show = [this] { ++shown; };
     app.play_pending = true;
   }
 
@@ -64,6 +65,7 @@ class PlayAtStartTest : public AppTest {
   PlayAtStartWindow window;
   bool shift = false;
   int hidden = 0;
+  int shown = 0;
 };
 
 TEST_F(PlayAtStartTest, TheFirstReasonToStayWins) {
@@ -135,8 +137,9 @@ TEST_F(PlayAtStartTest, WaitsForASecondProcessTheGameLeavesBehind) {
   // first process alone would have ended before.
   int pumps_after_first = 0;
   window.pump = [&] {
-    if (Played().find("first exiting") == std::string::npos) return;
+    if (Played().find("first exiting") == std::string::npos) return true;
     if (++pumps_after_first == 4) WriteFile(PlayFolder() / "release-second", "");
+    return true;
   };
 
   EXPECT_TRUE(PlayAtStartTurn(app, window));
@@ -151,6 +154,42 @@ TEST_F(PlayAtStartTest, WaitsForASecondProcessTheGameLeavesBehind) {
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "play at start: the game started, the launcher waits for it",
                             "play at start: the game ended (exit code 7), the launcher closes"}));
+}
+
+// The launcher started again while it waits hidden (a double click): the wait ends, the window
+// shows, and the game, with the process it handed over to, is followed as one started by Play,
+// so the pages show it running; the launcher stays open after it has ended.
+TEST_F(PlayAtStartTest, ANewStartLeavesTheWaitAndKeepsTheGameFollowed) {
+  PutGameInPlace();
+  WriteFile(PlayFolder() / "second-process", "");
+  int pumps = 0;
+  window.pump = [&] {
+    ++pumps;
+    // The new start comes once the game has handed over: only what it left then runs.
+    return Played().find("first exiting") == std::string::npos ||
+           Played().find("second started") == std::string::npos;
+  };
+
+  EXPECT_FALSE(PlayAtStartTurn(app, window));
+  EXPECT_FALSE(app.play_pending);
+  EXPECT_EQ(hidden, 1);
+  EXPECT_EQ(shown, 1);
+  EXPECT_GE(pumps, 1);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "play at start: the game started, the launcher waits for it",
+                            "play at start: the launcher was started again, it shows its window "
+                            "and stays"}));
+  ASSERT_NE(app.played_game, nullptr);
+  EXPECT_TRUE(app.GameRunning());
+  EXPECT_EQ(Played().find("second ended"), std::string::npos);
+
+  WriteFile(PlayFolder() / "release-second", "");
+  for (int i = 0; i < 3000 && app.GameRunning(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(app.GameRunning());
+  EXPECT_TRUE(Played().ends_with("second ended\n")) << Played();
+  EXPECT_EQ(LogLines().size(), 2u);  // no line says the launcher closes
 }
 
 TEST_F(PlayAtStartTest, AGameThatDoesNotStartLeavesTheLauncherOpenWithTheError) {

@@ -5,7 +5,8 @@
 # CHECK names the script tests/app/program_checks/CHECK.sh, which runs inside with the variables
 # and helpers below: $platform, $folder (the program's folder; its launcher's root is
 # $folder/Halvorn), $title, $log, $shots (the screenshots stay there), $here (this folder),
-# $PROGRAM_CHECK_BIN (the tests' helper programs, when given); start [ARGS] (the launcher in the
+# $PROGRAM_CHECK_BIN (the tests' helper programs, when given), $PROGRAM_CHECK_DISC_SHA1 (in a
+# test build: the SHA-1 of the XBE of make_test_disc's image); start [ARGS] (the launcher in the
 # background as $pid), stop, fail TEXT, wait_for_log PATTERN, wait_for_window, running, now_ms,
 # plain_log (the log without time stamps), shot_when_drawn FILE (a screenshot once the window's
 # page is drawn) and close_launcher WINDOW_MS END_MS. The Windows program

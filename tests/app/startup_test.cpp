@@ -194,7 +194,14 @@ TEST_F(StartupTest, ASecondLauncherOnTheFolderChangesNothingButOneLogLine) {
     std::map<std::string, std::string> before = FilesUnder(scratch.path());
     App second;
     std::string error;
-    EXPECT_EQ(StartLauncher(second, self, c.args, false, error), StartOutcome::kAnotherRuns);
+    std::vector<fs::path> asked;  // the folders whose holder the window code was asked about
+    EXPECT_EQ(StartLauncher(second, self, c.args, false, error,
+                            [&](const fs::path& folder) {
+                              asked.push_back(folder);
+                              return true;
+                            }),
+              StartOutcome::kAnotherRuns);
+    EXPECT_EQ(asked, std::vector<fs::path>{root});
     EXPECT_EQ(second.builder, nullptr);
     EXPECT_FALSE(second.worker.joinable());
     EXPECT_FALSE(second.folder_lock.held());
@@ -211,6 +218,59 @@ TEST_F(StartupTest, ASecondLauncherOnTheFolderChangesNothingButOneLogLine) {
     before.erase("Halvorn/launcher.log");
     after.erase("Halvorn/launcher.log");
     EXPECT_EQ(after, before);
+  }
+}
+
+// Something that is no launcher holds the folder's lock (a backup program that has the file
+// open, a plain `flock`, an ID from another PID namespace): start-up tries again for a while and
+// then opens unlocked, saying why, rather than end without a window. A holder that lets go
+// meanwhile leaves the lock to this launcher; a launcher found meanwhile ends this one as ever.
+TEST_F(StartupTest, AHolderThatIsNoLauncherIsTriedAgainThenTheLauncherOpensUnlocked) {
+  struct Case {
+    std::string name;
+    int asked_until;  // the holder check's call at which the case's event happens; 0 never
+    bool lets_go;     // the event: the holder lets go (else a launcher is found)
+    StartOutcome outcome;
+    bool held;
+  };
+  const std::vector<Case> cases = {
+      {"the holder keeps it", 0, false, StartOutcome::kReady, false},
+      {"the holder lets go", 3, true, StartOutcome::kReady, true},
+      {"a launcher turns up", 3, false, StartOutcome::kAnotherRuns, false},
+  };
+  const std::string unlocked = "the folder is not locked, a second launcher on it is not kept out: ";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FolderLock holder;
+    std::string error;
+    ASSERT_EQ(holder.Take(root, error), FolderLock::Outcome::kHeld) << error;
+    int asked = 0;
+    const auto launcher_holds = [&](const fs::path&) {
+      if (++asked != c.asked_until) return false;
+      if (!c.lets_go) return true;
+      holder.Release();
+      return false;
+    };
+    App fresh;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(StartLauncher(fresh, self, {}, false, error, launcher_holds), c.outcome) << error;
+    const auto took = std::chrono::steady_clock::now() - started;
+    StopLauncher(fresh);
+    EXPECT_EQ(fresh.folder_lock.held(), c.held);
+    if (c.asked_until != 0) {
+      EXPECT_EQ(asked, c.asked_until);
+      continue;
+    }
+    EXPECT_GE(took, kFolderLockRetry);
+    EXPECT_GE(asked, 2);
+    std::vector<std::string> said;
+    for (const std::string& line : fresh.log_lines) {
+      if (line.starts_with(unlocked)) said.push_back(line.substr(unlocked.size()));
+    }
+    EXPECT_EQ(said, std::vector<std::string>{
+                        "Could not lock " + PathToUtf8(root / kFolderLockName) +
+                        ": another program has held it for 2000 ms, and it is no launcher of "
+                        "this folder."});
   }
 }
 
