@@ -11,11 +11,11 @@ if [[ "$platform" == windows ]]; then
   # The Windows program's picker is the system's file dialog; pressed through xdotool under Wine
   # without a window manager, the button brought no dialog up that xdotool could find and type
   # into. The Linux program's check covers the copy's job, the window and the close.
-  echo "program check ($platform): skipped: Wine's file dialog could not be driven here"
+  echo "program check disc_copy ($platform) skipped: Wine's file dialog could not be driven here"
   return 0
 fi
 [[ -d /dev/shm && -w /dev/shm ]] || {
-  echo "program check ($platform): skipped: no /dev/shm, the other drive the disc image needs"
+  echo "program check disc_copy ($platform) skipped: no /dev/shm, the other drive the disc image needs"
   return 0
 }
 disc_dir=$(mktemp -d /dev/shm/launcher-disc.XXXXXX)
