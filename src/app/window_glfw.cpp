@@ -167,8 +167,9 @@ float PlaceWindow(GLFWwindow* window) {
 
 // Whether something on screen may move without input: the frame loop then keeps drawing. A job
 // owes a few frames after it ends too, so that its outcome shows at once.
-bool Moving(const App& app) {
-  if (app.busy || app.play_pending || app.restart_pending) {
+bool Moving(App& app) {
+  // A hand-over that waits for the game to end waits idle: the idle wait's second notices the end.
+  if (app.busy || app.play_pending || (app.restart_pending && !app.GameRunning())) {
     g_frames_owed = kFramesAfterInput;
     return true;
   }
