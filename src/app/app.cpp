@@ -11,6 +11,12 @@ App::App()
     : http(std::make_unique<WaitReportingHttp>(CreateHttp(), StoreWait(*this))),
       platform(CreatePlatform()) {}
 
+App::~App() {
+  // The Http may still report a wait that a failed request left shown; its reports reach
+  // state_mutex, which goes before it otherwise.
+  http.reset();
+}
+
 std::string StoppedText(const std::string& button) {
   return "Stopped. Press " + button + " to carry on where it left off.";
 }
@@ -24,10 +30,10 @@ void App::StartJob(Job job, std::string title, JobKind kind) {
   if (worker.joinable()) {
     worker.join();
   }
-  job_kind = kind;
   busy = true;
   {
     std::lock_guard<std::mutex> lock(state_mutex);
+    job_kind = kind;
     error.clear();
     done.clear();
     status = Status{};
@@ -68,15 +74,20 @@ std::function<void(const Status&)> StoreStatus(App& app) {
   };
 }
 
+std::string WaitText(JobKind kind, const std::string& host, int seconds) {
+  if (seconds <= 0) return "";
+  const std::string count = std::to_string(seconds) + " s.";
+  // The start-up check ends by itself soon, and Play stays lit meanwhile: nothing to stop.
+  if (kind == JobKind::kStartupCheck) {
+    return "Checking for a new version: " + host + " has not answered for " + count;
+  }
+  return "Waiting for " + host + ": no answer for " + count + " Stop and try again later.";
+}
+
 WaitReport StoreWait(App& app) {
   return [&app](const std::string& host, int seconds) {
-    std::string text;
-    if (seconds > 0) {
-      text = "Waiting for " + host + ": no answer for " + std::to_string(seconds) +
-             " s. Stop and try again later.";
-    }
     std::lock_guard<std::mutex> lock(app.state_mutex);
-    app.wait_text = std::move(text);
+    app.wait_text = WaitText(app.job_kind, host, seconds);
   };
 }
 

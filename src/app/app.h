@@ -49,6 +49,7 @@ enum class JobKind { kOther, kStartupCheck, kGame };
 
 struct App {
   App();
+  ~App();
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
@@ -86,7 +87,9 @@ struct App {
   std::string music_summary;
   bool play_at_start = false;           // the saved choice, as the Game page shows it
   std::atomic<bool> play_pending{false};  // start the game once the start-up check has ended
-  JobKind job_kind = JobKind::kOther;     // main thread only: the kind of the last job started
+  // The kind of the last job started: written by the main thread under state_mutex, read by it
+  // without the lock and by the wait report (StoreWait) under it.
+  JobKind job_kind = JobKind::kOther;
   std::unique_ptr<GameProcess> played_game;  // main thread only: the last game Play started
   std::string pick_error;  // main thread only: why the last pick was refused, "" when accepted
   // Main thread only: the pick whose disc image the running copy job puts into play/assets. It
@@ -111,6 +114,9 @@ struct App {
 std::function<void(const Status&)> StoreStatus(App& app);
 // The Builder's log sink: adds the line to App::log_lines, dropping the oldest beyond the limit.
 std::function<void(const std::string&)> AppendLogLine(App& app);
+// The sentence for a job of `kind` that `host` has kept waiting for `seconds`; "" for 0. The
+// start-up check, which ends by itself, only says what it waits for; other jobs name the way out.
+std::string WaitText(JobKind kind, const std::string& host, int seconds);
 // The wait report of the App's Http: puts the sentence for a server that keeps the job waiting
 // into App::wait_text, and clears it once the wait is over.
 WaitReport StoreWait(App& app);

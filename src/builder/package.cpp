@@ -200,26 +200,52 @@ bool Builder::EndPackageBuild(PackageRun& run) {
 
 namespace {
 
+// The release lookup's text when it found no release to take the package from.
+constexpr const char* kNoRelease = "no published release";
+
+// The hint for the player after a failed fetch on the package road, naming `button` after
+// "press". A refusal and a rate limit pass with time, and so does a 404 of the package or its
+// description (`missing_package`) while a release is still being published: the hint says when
+// to press the button again. The other faults get the common hints of FetchFaultHint.
+std::string PackageHint(const std::string& error, const std::string& button, bool missing_package) {
+  switch (FetchFaultOf(error)) {
+    case FetchFault::kRefused:
+      return " (the server refuses the download for now: press " + button + " later)";
+    case FetchFault::kRateLimited:
+      return " (the server has had too many requests: wait a few minutes, then press " + button +
+             ")";
+    case FetchFault::kMissing:
+      if (missing_package) {
+        return " (this version's package is not published yet: press " + button + " later)";
+      }
+      break;
+    case FetchFault::kUnreachable:
+    case FetchFault::kServer:
+    case FetchFault::kOtherStatus:
+    case FetchFault::kOther:
+      break;
+  }
+  return FetchFaultHint(error, button);
+}
+
 // `lead` + ": " + the transport's text, its hint for the player naming `button`, and a full
 // stop.
 std::string PackageSentence(const std::string& lead, const std::string& error,
-                            const std::string& button) {
+                            const std::string& button, bool missing_package) {
   if (error == kCancelled) return error;
-  std::string sentence = lead + ": " + error + FetchFaultHint(error, button);
+  std::string sentence = lead + ": " + error + PackageHint(error, button, missing_package);
   if (!sentence.ends_with('.')) sentence += '.';
   return sentence;
 }
 
 // The sentence for a failed fetch of `what` on the package road: "Could not find" when the
-// server has no such file or nothing was published; a server that could not be reached, had a
-// fault of its own or answered with another status (a refusal, a rate limit) reads "Could not
-// fetch".
+// server has no such file (404) or no release is published; every other failure reads "Could
+// not fetch".
 std::string PackageFetchError(const std::string& what, const std::string& error,
-                              const std::string& button) {
-  const FetchFault fault = FetchFaultOf(error);
-  const bool missing = fault == FetchFault::kMissing || fault == FetchFault::kOther;
-  return PackageSentence((missing ? "Could not find " : "Could not fetch ") + what, error,
-                         button);
+                              const std::string& button, bool missing_package) {
+  const bool missing = FetchFaultOf(error) == FetchFault::kMissing || error == kNoRelease;
+  return PackageSentence((missing ? "Could not find " : "Could not fetch ") + what, error, button,
+                         missing_package);
 }
 
 }  // namespace
@@ -230,7 +256,9 @@ bool Builder::DownloadPackage(PackageRun& run) {
     Release release;
     std::string error;
     if (!FetchLatestRelease(*http, game, release, error, &cancel)) {
-      run.err = PackageFetchError("the game's package", error, retry_button);
+      // A release whose tag is empty fails the lookup without a text of its own.
+      if (error.empty()) error = kNoRelease;
+      run.err = PackageFetchError("the game's package", error, retry_button, false);
       return false;
     }
     tag = release.tag_name;
@@ -242,7 +270,7 @@ bool Builder::DownloadPackage(PackageRun& run) {
   std::string text;
   std::string error;
   if (!FetchText(*http, url + ".json", text, error, &cancel)) {
-    run.err = PackageFetchError("the game's package for " + tag, error, retry_button);
+    run.err = PackageFetchError("the game's package for " + tag, error, retry_button, true);
     return false;
   }
   const nlohmann::json description = json_read::Parse<nlohmann::json>(text);
@@ -270,7 +298,7 @@ bool Builder::DownloadPackage(PackageRun& run) {
              size == 0 ? -1.0 : static_cast<double>(done) / static_cast<double>(size));
   };
   if (Download(*http, url, run.zip, run.stamp, size, progress, &cancel, error)) return true;
-  run.err = PackageSentence("Could not download the game's package", error, retry_button);
+  run.err = PackageSentence("Could not download the game's package", error, retry_button, true);
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/download.h"
 
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 #include "platform/archive_file.h"
@@ -103,11 +104,21 @@ std::string DamagedText(const char* check, int count) {
 }  // namespace
 
 FetchFault FetchFaultOf(const std::string& error) {
-  if (error.find("the server answered 5") != std::string::npos) return FetchFault::kServer;
-  if (error.find("the server answered 404 ") != std::string::npos) return FetchFault::kMissing;
-  if (error.find("the server answered ") != std::string::npos) return FetchFault::kRefused;
+  constexpr std::string_view kAnswered = "the server answered ";
+  const size_t answered = error.find(kAnswered);
+  if (answered != std::string::npos) {
+    const std::string_view status = std::string_view(error).substr(answered + kAnswered.size());
+    if (status.starts_with('5')) return FetchFault::kServer;
+    if (status.starts_with("404 ")) return FetchFault::kMissing;
+    if (status.starts_with("403 ")) return FetchFault::kRefused;
+    if (status.starts_with("429 ")) return FetchFault::kRateLimited;
+    return FetchFault::kOtherStatus;
+  }
+  // The transport's texts on both systems, and the Windows service's own failures before any
+  // request goes out.
   for (const char* transport :
-       {"the request failed (", "the download stopped (", "cannot reach the server ("}) {
+       {"the request failed (", "the download stopped (", "cannot reach the server (",
+        "bad address ", "WinHTTP is unavailable (", "cannot open the request ("}) {
     if (error.find(transport) != std::string::npos) return FetchFault::kUnreachable;
   }
   return FetchFault::kOther;
@@ -121,6 +132,8 @@ std::string FetchFaultHint(const std::string& error, const std::string& button) 
       return " (the server has a fault of its own; press " + button + " later)";
     case FetchFault::kMissing:
     case FetchFault::kRefused:
+    case FetchFault::kRateLimited:
+    case FetchFault::kOtherStatus:
     case FetchFault::kOther:
       break;
   }

@@ -12,10 +12,19 @@
 namespace launcher {
 
 // What a failed fetch's error text says happened: the server could not be reached or stalled
-// (no connection, no answer, a body that broke off), it answered with a fault of its own (5xx),
-// it has no such file (404), it answered with another status (a refusal or a rate limit, such as
-// 403 and 429), or anything else (a damaged file, a stop).
-enum class FetchFault { kOther, kUnreachable, kServer, kMissing, kRefused };
+// (no connection, no answer, a body that broke off; also an address the system cannot use and a
+// system HTTP service that cannot be opened, so that no request went out), it answered with a
+// fault of its own (5xx), it has no such file (404), it refused the download (403), it has had too
+// many requests (429), it answered with another status, or anything else (a damaged file, a stop).
+enum class FetchFault {
+  kOther,
+  kUnreachable,
+  kServer,
+  kMissing,
+  kRefused,
+  kRateLimited,
+  kOtherStatus
+};
 FetchFault FetchFaultOf(const std::string& error);
 
 // A hint in parentheses, with a leading space, for the player after a fetch's error text: what

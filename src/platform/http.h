@@ -13,6 +13,8 @@ namespace launcher {
 
 // Receives the body in pieces of at most 64 KiB; returning false stops the transfer.
 using BodySink = std::function<bool(const uint8_t* data, uint64_t size)>;
+// Hears the URL that a followed redirect leads to, before the request goes there.
+using RedirectReport = std::function<void(const std::string& url)>;
 
 class Http {
  public:
@@ -34,6 +36,17 @@ class Http {
   // "cannot open the request (...)".
   virtual bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
                    std::string& error, const std::atomic<bool>* cancel) = 0;
+
+  // Get, telling `redirected` of each redirect it follows, on Get's thread or one of the
+  // system's, never after it has returned. An Http that cannot tell keeps this default: the plain
+  // Get, which tells nothing.
+  virtual bool GetTellingRedirects(const std::string& url, uint64_t offset, const BodySink& sink,
+                                   uint64_t* total, std::string& error,
+                                   const std::atomic<bool>* cancel,
+                                   const RedirectReport& redirected) {
+    (void)redirected;
+    return Get(url, offset, sink, total, error, cancel);
+  }
 };
 
 // Never fails: an implementation that cannot reach the system's HTTP service reports that on

@@ -13,6 +13,7 @@
 
 #include "platform/ascii.h"
 #include "platform/http.h"
+#include "platform/log.h"
 #include "platform/progress.h"
 
 namespace launcher {
@@ -34,23 +35,40 @@ struct ListDeleter {
 // How often a transfer looks at its cancel flag while nothing arrives.
 constexpr int kCancelPollMs = 100;
 
+// Tells `redirected` (may be null) when the transfer's URL has changed since `last`: libcurl
+// moves its effective URL on as it follows a redirect, before it connects there.
+void TellRedirect(CURL* easy, std::string& last, const RedirectReport* redirected) {
+  if (redirected == nullptr || !*redirected) return;
+  const char* url = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || url == nullptr) return;
+  if (last == url) return;
+  last = url;
+  (*redirected)(last);
+}
+
 // Runs one easy transfer on a multi handle of its own, so that the wait for the network is
 // never longer than kCancelPollMs: a set `cancel` ends it at the next look, whether it is
 // resolving, connecting, waiting for the answer or inside the body. `cancelled` tells whether
-// that happened.
-CURLcode Perform(CURL* easy, const std::atomic<bool>* cancel, bool& cancelled) {
+// that happened. Each look also tells `redirected` of a redirect followed since the last one.
+CURLcode Perform(CURL* easy, const std::string& url, const std::atomic<bool>* cancel,
+                 const RedirectReport* redirected, bool& cancelled) {
   cancelled = false;
   const std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
   if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
   CURLcode result = CURLE_OK;
+  std::string effective = url;
   for (int running = 1; running > 0;) {
     if (cancel && cancel->load()) {
       cancelled = true;
       break;
     }
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
-        (running > 0 &&
-         curl_multi_poll(multi.get(), nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK)) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) break;
+    TellRedirect(easy, effective, redirected);
+    if (curl_multi_poll(multi.get(), nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK) {
       result = CURLE_FAILED_INIT;
       break;
     }
@@ -181,6 +199,17 @@ std::string CurlErrorText(const char* text, CURLcode code, const char* detail) {
   return std::string(text) + " (" + std::to_string(static_cast<int>(code)) + ": " + words + ")";
 }
 
+// A libcurl older than the one built against (a system library swapped under the program) may
+// refuse CURLOPT_QUICK_EXIT: transfers still work, but a stop may then wait for a hung name
+// lookup. Said once per run.
+void LogQuickExitRefused() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    LogPrintf(4, "http: libcurl %s refuses CURLOPT_QUICK_EXIT; a stop may wait for a name lookup",
+              curl_version_info(CURLVERSION_NOW)->version);
+  });
+}
+
 class CurlHttp final : public Http {
  public:
   CurlHttp() {
@@ -190,6 +219,19 @@ class CurlHttp final : public Http {
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
            std::string& error, const std::atomic<bool>* cancel) override {
+    return Fetch(url, offset, sink, total, error, cancel, nullptr);
+  }
+
+  bool GetTellingRedirects(const std::string& url, uint64_t offset, const BodySink& sink,
+                           uint64_t* total, std::string& error, const std::atomic<bool>* cancel,
+                           const RedirectReport& redirected) override {
+    return Fetch(url, offset, sink, total, error, cancel, &redirected);
+  }
+
+ private:
+  bool Fetch(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
+             std::string& error, const std::atomic<bool>* cancel,
+             const RedirectReport* redirected) {
     if (cancel && cancel->load()) {
       error = kCancelled;
       return false;
@@ -228,7 +270,7 @@ class CurlHttp final : public Http {
     // handle's removal and cleanup wait for it to finish: a stop, or the connect time-out, would
     // then wait as long as a name server that never answers keeps the system's resolver. With
     // it the lookup thread is left to end by itself and frees what it holds.
-    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+    if (curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L) != CURLE_OK) LogQuickExitRefused();
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 15000L);
     // A body that brings no byte for 60 s fails, as the receive time-out does on Windows.
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -241,7 +283,7 @@ class CurlHttp final : public Http {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, detail);
 
     bool cancelled = false;
-    const CURLcode code = Perform(e, cancel, cancelled);
+    const CURLcode code = Perform(e, url, cancel, redirected, cancelled);
     if (cancelled || (code != CURLE_OK && cancel && cancel->load())) {
       error = kCancelled;
       return false;

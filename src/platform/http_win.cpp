@@ -9,9 +9,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/http.h"
@@ -104,7 +106,18 @@ struct Exchange {
   DWORD error = 0;
   DWORD count = 0;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(kPiece);
+  // Hears the redirects WinHTTP follows while the Get that asked for it runs; null otherwise.
+  const RedirectReport* redirected = nullptr;
 };
+
+// Passes on a redirect that WinHTTP is about to follow: `url` is the new address, ended by a
+// null within `length` characters.
+void TellRedirect(Exchange& exchange, const wchar_t* url, DWORD length) {
+  if (url == nullptr) return;
+  const std::string text = WideToUtf8(std::wstring_view(url, wcsnlen(url, length)));
+  std::lock_guard<std::mutex> lock(exchange.mutex);
+  if (exchange.redirected != nullptr && *exchange.redirected) (*exchange.redirected)(text);
+}
 
 // The status callback of every request. Its context is a heap copy of the request's share of the
 // Exchange, released at HANDLE_CLOSING, which WinHTTP sends last.
@@ -116,6 +129,9 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
       delete share;
+      return;
+    case WINHTTP_CALLBACK_STATUS_REDIRECT:
+      TellRedirect(**share, static_cast<const wchar_t*>(info), length);
       return;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
@@ -151,24 +167,30 @@ class AsyncRequest {
  public:
   enum class Outcome { kDone, kFailed, kCancelled, kStalled };
 
-  AsyncRequest(HINTERNET request, const std::atomic<bool>* cancel)
+  AsyncRequest(HINTERNET request, const std::atomic<bool>* cancel, const RedirectReport* redirected)
       : request_(request), cancel_(cancel), error_(request ? 0 : GetLastError()) {
     if (!request_) return;
     exchange_ = std::make_shared<Exchange>();
+    exchange_->redirected = redirected;
     last_ = std::chrono::steady_clock::now();
     auto* share = new std::shared_ptr<Exchange>(exchange_);
     context_ = reinterpret_cast<DWORD_PTR>(share);
     if (!WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context_, sizeof(context_)) ||
-        WinHttpSetStatusCallback(
-            request_, OnStatus,
-            WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-            0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+        WinHttpSetStatusCallback(request_, OnStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                     WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
       error_ = GetLastError();
       delete share;
       context_ = 0;
     }
   }
   ~AsyncRequest() {
+    if (exchange_) {
+      // The caller's report goes with the Get: a request given up on tells nobody.
+      std::lock_guard<std::mutex> lock(exchange_->mutex);
+      exchange_->redirected = nullptr;
+    }
     if (request_) WinHttpCloseHandle(request_);
   }
   AsyncRequest(const AsyncRequest&) = delete;
@@ -264,6 +286,19 @@ class WinHttp final : public Http {
 
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
            std::string& error, const std::atomic<bool>* cancel) override {
+    return Fetch(url, offset, sink, total, error, cancel, nullptr);
+  }
+
+  bool GetTellingRedirects(const std::string& url, uint64_t offset, const BodySink& sink,
+                           uint64_t* total, std::string& error, const std::atomic<bool>* cancel,
+                           const RedirectReport& redirected) override {
+    return Fetch(url, offset, sink, total, error, cancel, &redirected);
+  }
+
+ private:
+  bool Fetch(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
+             std::string& error, const std::atomic<bool>* cancel,
+             const RedirectReport* redirected) {
     if (cancel && cancel->load()) {
       error = kCancelled;
       return false;
@@ -299,7 +334,7 @@ class WinHttp final : public Http {
     AsyncRequest request(
         WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, flags),
-        cancel);
+        cancel, redirected);
     if (!request.ok()) {
       error = WinHttpErrorText("cannot open the request", request.error());
       return false;
@@ -337,7 +372,6 @@ class WinHttp final : public Http {
     return ReadBody(request, length, to_skip, sink, error);
   }
 
- private:
   // Reads the body to its end, dropping the first `to_skip` bytes. Each piece is what has
   // arrived, up to 64 KiB, so that bytes already here are not held back while the server is
   // slow. A body that ends before its Content-Length is a failure, not a short success.

@@ -25,37 +25,50 @@ std::string UrlHost(const std::string& url);
 class WaitReportingHttp final : public Http {
  public:
   static constexpr std::chrono::milliseconds kDefaultThreshold{5000};
+  // How long the wait of a Get that failed stays shown for a retry to take it on.
+  static constexpr std::chrono::milliseconds kDefaultRetryGap{3000};
 
   // Reports to `report` once a Get has gone `threshold` (at least a second) without a byte.
   WaitReportingHttp(std::unique_ptr<Http> inner, WaitReport report,
-                    std::chrono::milliseconds threshold = kDefaultThreshold);
+                    std::chrono::milliseconds threshold = kDefaultThreshold,
+                    std::chrono::milliseconds retry_gap = kDefaultRetryGap);
+  // Ends a wait still shown (`report` hears 0) before it returns.
+  ~WaitReportingHttp() override;
+  WaitReportingHttp(const WaitReportingHttp&) = delete;
+  WaitReportingHttp& operator=(const WaitReportingHttp&) = delete;
 
   // The inner Get, watched. While no byte comes for the threshold, `report` hears the host and the
   // whole seconds without an answer each time that number grows; once a byte arrives, and when
-  // the Get ends after such a report, it hears 0. The quiet time of a Get that brought no byte at
-  // all runs on into the next Get to the same host started soon after (the retries of FetchText
-  // and Download), so that a wait over several tries reads as one. `report` is called only on a
-  // watcher thread of this Get, which is joined before Get returns; it must not call Get. Gets
-  // may run on several threads at once.
+  // the Get ends after such a report, it hears 0. The host is the one the transfer is on: after a
+  // redirect to another host, that host, whose silence counts from the redirect.
+  //
+  // A Get that fails (not by a stop) leaves its wait shown for the retry gap: a Get to the same
+  // host started within it (the retries of FetchText and Download) takes the wait on, its count
+  // running on from the last byte or the first try's start, so that a wait over several tries
+  // reads as one and its text never goes between them. Without such a Get, `report` hears 0 once
+  // the gap is over, or when a Get to another host starts.
+  //
+  // `report` is called on threads of this object's own, never two at once for one wait and never
+  // after the destructor has returned; it must not call Get. Gets may run on several threads at
+  // once.
   bool Get(const std::string& url, uint64_t offset, const BodySink& sink, uint64_t* total,
            std::string& error, const std::atomic<bool>* cancel) override;
 
  private:
-  using Clock = std::chrono::steady_clock;
+  class Watch;
 
-  // When the quiet of a Get to `host` began: carried over from the Get before, or now.
-  Clock::time_point QuietSince(const std::string& host, Clock::time_point now);
-  // Keeps a Get's quiet for the next Get to the same host when it brought no byte.
-  void EndQuiet(const std::string& host, bool got_bytes, Clock::time_point since);
+  // The wait a Get to `host` carries on: the one a failed Get to the same host left, or a new one.
+  std::unique_ptr<Watch> TakeOver(const std::string& host);
+  // Keeps the wait of a failed Get shown for the retry gap.
+  void Linger(std::unique_ptr<Watch> watch);
 
   const std::unique_ptr<Http> inner_;
   const WaitReport report_;
   const std::chrono::milliseconds threshold_;
+  const std::chrono::milliseconds retry_gap_;
 
-  std::mutex carry_mutex_;  // guards the three fields below
-  std::string quiet_host_;         // the host of the last Get
-  Clock::time_point quiet_since_;  // when its quiet began
-  Clock::time_point quiet_ended_;  // when it ended with no byte; long ago when it brought some
+  std::mutex lingering_mutex_;        // guards lingering_
+  std::unique_ptr<Watch> lingering_;  // the wait of the last failed Get, while its gap lasts
 };
 
 }  // namespace launcher

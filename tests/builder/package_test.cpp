@@ -426,37 +426,39 @@ TEST_F(BuilderPackageTest, DescriptionProblemsNameTheTag) {
   EXPECT_EQ(server.Count(kZipPath), 0);
 }
 
-TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
+TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDidAndWhenToPressAgain) {
   ASSERT_TRUE(ChooseTheDisc());
   const std::string description = kZipPath + ".json";
   const std::string server_hint =
       " (the server has a fault of its own; press the button again later)";
   const std::string reach_hint =
       " (the server could not be reached; press the button again to carry on)";
+  const std::string refused_hint =
+      " (the server refuses the download for now: press the button again later)";
+  const std::string busy_hint =
+      " (the server has had too many requests: wait a few minutes, then press the button "
+      "again)";
+  const std::string unpublished_hint =
+      " (this version's package is not published yet: press the button again later)";
+  const std::string find = "Could not find the game's package for v1.0: the server answered ";
+  const std::string fetch = "Could not fetch the game's package for v1.0: the server answered ";
+  const std::string download = "Could not download the game's package: the server answered ";
   const struct {
     std::string path;  // the answer that fails
     int status;
     std::string expected;
   } cases[] = {
-      {description, 404,
-       "Could not find the game's package for v1.0: the server answered 404 for " +
-           server.Url(description) + "."},
-      {description, 503,
-       "Could not fetch the game's package for v1.0: the server answered 503 for " +
-           server.Url(description) + server_hint + "."},
+      {description, 404, find + "404 for " + server.Url(description) + unpublished_hint + "."},
+      {description, 503, fetch + "503 for " + server.Url(description) + server_hint + "."},
       // A refusal or a rate limit is no missing file.
-      {description, 403,
-       "Could not fetch the game's package for v1.0: the server answered 403 for " +
-           server.Url(description) + "."},
-      {description, 429,
-       "Could not fetch the game's package for v1.0: the server answered 429 for " +
-           server.Url(description) + "."},
-      {kZipPath, 500,
-       "Could not download the game's package: the server answered 500 for " +
-           server.Url(kZipPath) + server_hint + "."},
-      {kZipPath, 404,
-       "Could not download the game's package: the server answered 404 for " +
-           server.Url(kZipPath) + "."},
+      {description, 403, fetch + "403 for " + server.Url(description) + refused_hint + "."},
+      {description, 429, fetch + "429 for " + server.Url(description) + busy_hint + "."},
+      // Another status keeps the transport's text alone.
+      {description, 401, fetch + "401 for " + server.Url(description) + "."},
+      {kZipPath, 500, download + "500 for " + server.Url(kZipPath) + server_hint + "."},
+      {kZipPath, 404, download + "404 for " + server.Url(kZipPath) + unpublished_hint + "."},
+      {kZipPath, 403, download + "403 for " + server.Url(kZipPath) + refused_hint + "."},
+      {kZipPath, 429, download + "429 for " + server.Url(kZipPath) + busy_hint + "."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path + " " + std::to_string(c.status));
@@ -465,6 +467,17 @@ TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
     EXPECT_FALSE(Build());
     ExpectFailedWith(c.expected);
   }
+
+  // The hints name the button of the page that started the install.
+  Publish(scratch / "published" / kPackage);
+  server.Status(kZipPath, 429);
+  builder->retry_button = "\"Update\" again";
+  EXPECT_FALSE(Build());
+  EXPECT_TRUE(
+      err.ends_with(" (the server has had too many requests: wait a few minutes, then "
+                    "press \"Update\" again)."))
+      << err;
+  builder->retry_button = kSameButton;
 
   // A server that is not there.
   std::string gone;
@@ -478,6 +491,59 @@ TEST_F(BuilderPackageTest, FailedFetchesSayWhatTheServerDid) {
   EXPECT_EQ(err.rfind("Could not fetch the game's package for v1.0: the request failed (", 0), 0u)
       << err;
   EXPECT_TRUE(err.ends_with(reach_hint + ".")) << err;
+
+  // An address that no request can go to is no missing package either.
+  game.repo = "halvorn.example/owner/halvorn.git";
+  MakeBuilder();
+  EXPECT_FALSE(Build());
+  ExpectFailedWith(
+      "Could not fetch the game's package for v1.0: bad address "
+      "halvorn.example/owner/halvorn/releases/download/v1.0/" +
+      kPackage + ".json" + reach_hint + ".");
+}
+
+TEST_F(BuilderPackageTest, TheReleaseLookupSaysWhyNoTagWasFound) {
+  game.launcher_version = "dev";
+  const std::string latest = "/api/repos/owner/halvorn/releases/latest";
+  const struct {
+    const char* name;
+    Reply answer;
+    std::string expected;
+  } cases[] = {
+      {"a release without a tag",
+       [] {
+         Reply r;
+         r.body = R"({"tag_name": ""})";
+         return r;
+       }(),
+       "Could not find the game's package: no published release."},
+      {"the rate limit",
+       [] {
+         Reply r;
+         r.status = 429;
+         return r;
+       }(),
+       "Could not fetch the game's package: the server answered 429 for " + server.Url(latest) +
+           " (the server has had too many requests: wait a few minutes, then press the button "
+           "again)."},
+      {"a refusal",
+       [] {
+         Reply r;
+         r.status = 403;
+         return r;
+       }(),
+       "Could not fetch the game's package: the server answered 403 for " + server.Url(latest) +
+           " (the server refuses the download for now: press the button again later)."},
+  };
+  MakeBuilder();
+  ASSERT_TRUE(ChooseTheDisc());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Route(latest, c.answer);
+    EXPECT_FALSE(Build());
+    ExpectFailedWith(c.expected);
+  }
+  EXPECT_EQ(server.Count(kZipPath + ".json"), 0);
 }
 
 TEST_F(BuilderPackageTest, AStopEndsAFetchThatGetsNoAnswer) {

@@ -627,37 +627,48 @@ TEST_F(MisbehavingServerTest, FetchTextStopsAtOnceAndSaysWhatTheServerDid) {
                            server_.Url("/a.json"));
       EXPECT_EQ(FetchFaultOf(error), server.reply.status == 500   ? FetchFault::kServer
                                      : server.reply.status == 404 ? FetchFault::kMissing
-                                                                  : FetchFault::kRefused);
+                                                                  : FetchFault::kOtherStatus);
       EXPECT_EQ(server_.Count("/a.json"), 3);
     }
   }
 }
 
 TEST(FetchFaultTest, HintsSayWhatTheServerDidAndWhatToDo) {
+  const std::string reach =
+      " (the server could not be reached; press the button again to carry on)";
+  const std::string fault = " (the server has a fault of its own; press the button again later)";
   const struct {
     const char* error;
     FetchFault fault;
+    std::string hint;
   } cases[] = {
-      {"the request failed (7: Couldn't connect to server)", FetchFault::kUnreachable},
-      {"the request failed (12029: cannot connect to the server)", FetchFault::kUnreachable},
-      {"the download stopped (28: Operation too slow)", FetchFault::kUnreachable},
-      {"Visual Studio channel: the request failed (12002)", FetchFault::kUnreachable},
-      {"cannot reach the server (12005)", FetchFault::kUnreachable},
-      {"the server answered 503 for https://x/y", FetchFault::kServer},
-      {"the server answered 404 for https://x/y", FetchFault::kMissing},
-      {"the server answered 403 for https://x/y", FetchFault::kRefused},
-      {"the server answered 429 for https://x/y", FetchFault::kRefused},
-      {"the download of a.zip failed its check (checksum)", FetchFault::kOther},
-      {"stopped", FetchFault::kOther},
+      {"the request failed (7: Couldn't connect to server)", FetchFault::kUnreachable, reach},
+      {"the request failed (12029: cannot connect to the server)", FetchFault::kUnreachable, reach},
+      {"the download stopped (28: Operation too slow)", FetchFault::kUnreachable, reach},
+      {"Visual Studio channel: the request failed (12002)", FetchFault::kUnreachable, reach},
+      {"cannot reach the server (12005)", FetchFault::kUnreachable, reach},
+      // Nothing went out: an address the system cannot use, or the Windows service not there.
+      {"bad address ftp://x/y", FetchFault::kUnreachable, reach},
+      {"WinHTTP is unavailable (12007: the service is not there)", FetchFault::kUnreachable, reach},
+      {"cannot open the request (12005: the URL is not valid)", FetchFault::kUnreachable, reach},
+      {"the server answered 503 for https://x/y", FetchFault::kServer, fault},
+      {"the server answered 500 for https://x/y", FetchFault::kServer, fault},
+      {"the server answered 404 for https://x/y", FetchFault::kMissing, ""},
+      {"the server answered 403 for https://x/y", FetchFault::kRefused, ""},
+      {"the server answered 429 for https://x/y", FetchFault::kRateLimited, ""},
+      // The status is read where the text says it, not from the URL that follows.
+      {"the server answered 401 for https://x/404 ", FetchFault::kOtherStatus, ""},
+      {"the server answered 4040 for https://x/y", FetchFault::kOtherStatus, ""},
+      {"the download of a.zip failed its check (checksum)", FetchFault::kOther, ""},
+      {"stopped", FetchFault::kOther, ""},
+      {kCancelled, FetchFault::kOther, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FetchFaultOf(c.error), c.fault) << c.error;
-    const bool hinted = c.fault == FetchFault::kUnreachable || c.fault == FetchFault::kServer;
-    EXPECT_EQ(FetchFaultHint(c.error).empty(), !hinted) << c.error;
+    EXPECT_EQ(FetchFaultHint(c.error), c.hint) << c.error;
   }
-  EXPECT_EQ(FetchFaultOf(kCancelled), FetchFault::kOther);
-  EXPECT_NE(FetchFaultHint("the request failed (7)").find("press the button again"),
-            std::string::npos);
+  EXPECT_EQ(FetchFaultHint("the request failed (7)", "\"Update\" again"),
+            " (the server could not be reached; press \"Update\" again to carry on)");
 }
 
 TEST_F(DownloadWireTest, AFileThatCannotFitIsRefusedBeforeAnyRequestAndThePartIsKept) {

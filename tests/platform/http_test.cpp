@@ -147,6 +147,47 @@ TEST_F(HttpTest, RedirectsAreFollowedAndOnlyTheFinalAnswerCounts) {
   EXPECT_EQ(r.error, "the server answered 404 for " + server_.Url("/dead-end"));
 }
 
+TEST_F(HttpTest, EachRedirectFollowedIsToldWithItsUrl) {
+  const std::string body = Pattern(1000);
+  server_.Serve("/real.bin", body);
+  server_.Redirect("/latest", "/real.bin");
+  server_.Redirect("/hop", "/latest", 301);
+  Reply away;
+  away.status = 302;
+  const std::string elsewhere = "http://localhost:" + std::to_string(server_.port()) + "/real.bin";
+  away.headers = {{"Location", elsewhere}};
+  server_.Route("/away", away);
+  const BodySink ignore = [](const uint8_t*, uint64_t) { return true; };
+
+  const struct {
+    std::string path;
+    std::vector<std::string> hops;  // where the redirects lead, in order
+  } cases[] = {
+      {"/real.bin", {}},
+      {"/hop", {server_.Url("/latest"), server_.Url("/real.bin")}},
+      {"/away", {elsewhere}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::vector<std::string> told;
+    const RedirectReport tell = [&told](const std::string& url) { told.push_back(url); };
+    std::string error;
+    ASSERT_TRUE(
+        http_->GetTellingRedirects(server_.Url(c.path), 0, ignore, nullptr, error, nullptr, tell))
+        << error;
+    // Two hops in quick succession may be told as one, the last; the last is always told.
+    if (c.hops.empty()) {
+      EXPECT_TRUE(told.empty());
+    } else {
+      ASSERT_FALSE(told.empty());
+      EXPECT_EQ(told.back(), c.hops.back());
+      for (const std::string& url : told) {
+        EXPECT_NE(std::find(c.hops.begin(), c.hops.end(), url), c.hops.end()) << url;
+      }
+    }
+  }
+}
+
 TEST_F(HttpTest, QueryReachesTheServer) {
   server_.Route("/api", [](const test::Request& request) {
     Reply reply;
