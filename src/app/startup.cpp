@@ -82,6 +82,11 @@ StartOutcome StartLauncher(App& app, const fs::path& self, const std::vector<std
     app.game_copy = IdentifyGameCopy(app.game, game_path);
     if (!app.game_copy.ok && !fs::exists(game_path, ignored)) {
       app.game_copy.message = CopyGoneMessage(game_path);
+    } else if (app.game_copy.ok && !app.builder->GameInAssets()) {
+      // The game would start without its disc (a copy of an image was stopped after the way
+      // was cleared for it, say): the copy is chosen again before anything plays.
+      app.game_copy.ok = false;
+      app.game_copy.message = kCopyNotInPlaceText;
     }
   }
   app.music_folder = app.builder->SavedMusicFolder();

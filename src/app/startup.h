@@ -18,6 +18,11 @@ namespace launcher {
 // The launcher's own version.
 inline constexpr const char* kLauncherVersion = "v1.0";
 
+// Why a recorded copy of the game is not taken at start when the game's folder no longer holds
+// it.
+inline constexpr const char* kCopyNotInPlaceText =
+    "The game's folder no longer holds your copy of the game: choose it again.";
+
 // What StartLauncher found.
 enum class StartOutcome {
   kReady,        // the App is prepared and holds its folder: the window opens

@@ -176,6 +176,9 @@ class Builder {
   // and records the choice. It leaves the cancel flag alone, so that a stop that comes before
   // it begins still ends it; stopped or failed, it leaves no copy and no record.
   bool CopyChosenGame(const GameCopy& copy, std::string& error);
+  // play/assets holds the recorded copy (a link to its folder, or a whole copy or link of its
+  // disc image), as the game reads it; false when none is recorded. Quick: no file is read.
+  bool GameInAssets() const;
   // Removes what a copy of a disc image ended by a kill or a power cut left in a real
   // play/assets folder: its temporary. Quick (one listing); for the start.
   void RemoveCopyLeftovers();
@@ -393,6 +396,8 @@ class Builder {
   // records it. With `copy_needed`, an image that has to be copied is not: play/assets is left
   // ready for it, *copy_needed set and nothing recorded.
   bool PlaceGame(const GameCopy& copy, std::string& error, bool* copy_needed = nullptr);
+  // play/assets holds `path`, the recorded copy.
+  bool IsGameInAssets(const std::filesystem::path& path) const;
   // Makes play/assets the recorded copy again when it no longer is (the play folder was removed,
   // say), as choosing it does; true when it is, or when no copy is recorded. False with one
   // sentence when the recorded copy is gone or is not the game any more.

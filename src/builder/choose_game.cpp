@@ -166,16 +166,24 @@ bool Builder::PlaceGame(const GameCopy& copy, std::string& error, bool* copy_nee
   return true;
 }
 
-bool Builder::RelinkGame(std::string& error) {
-  const fs::path path = GamePath();
-  if (path.empty()) return true;
+bool Builder::IsGameInAssets(const fs::path& path) const {
   std::error_code ec;
   const fs::path assets = PlayFolder() / "assets";
-  // A copy cut short (an older launcher wrote straight under the image's name) is copied again.
-  const bool in_place = IsDiscImageName(path)
-                            ? IsWholeCopy(assets / path.filename(), path)
-                            : fs::is_directory(assets, ec) && fs::equivalent(assets, path, ec);
-  if (in_place) return true;
+  // A copy cut short (an older launcher wrote straight under the image's name) does not count.
+  return IsDiscImageName(path) ? IsWholeCopy(assets / path.filename(), path)
+                               : fs::is_directory(assets, ec) && fs::equivalent(assets, path, ec);
+}
+
+bool Builder::GameInAssets() const {
+  const fs::path path = GamePath();
+  return !path.empty() && IsGameInAssets(path);
+}
+
+bool Builder::RelinkGame(std::string& error) {
+  const fs::path path = GamePath();
+  if (path.empty() || IsGameInAssets(path)) return true;
+  std::error_code ec;
+  const fs::path assets = PlayFolder() / "assets";
   if (!fs::exists(path, ec)) {
     error = CopyGoneMessage(path);
     return false;

@@ -362,6 +362,29 @@ TEST_F(BuilderChooseGameTest, TheStartRemovesWhatAnEndedCopyLeft) {
   EXPECT_EQ(ReadFile(folder / "mine.iso.tmp"), "the player's");
 }
 
+// Whether the game would find its disc: the recorded copy whole in play/assets, and not once
+// the way was cleared for a copy that then stopped, or a copy cut short.
+TEST_F(BuilderChooseGameTest, GameInAssetsTellsWhetherTheRecordedCopyIsThere) {
+  EXPECT_FALSE(builder->GameInAssets()) << "nothing recorded";
+  ASSERT_TRUE(Choose(Copy(image, true))) << error;
+  EXPECT_TRUE(builder->GameInAssets());
+  fs::remove(image);
+  EXPECT_TRUE(builder->GameInAssets()) << "the copy in play/assets stands for the image";
+
+  WriteFile(image, "an image");
+  WriteFile(Assets() / "Halvorn.iso", "an im");
+  EXPECT_FALSE(builder->GameInAssets()) << "a copy cut short";
+
+  WriteFile(Assets() / "Halvorn.iso", "an image");
+  platform.refuse_hard_links = true;
+  WriteFile(image, std::string(17 * 1048576, 'i'));
+  bool copy_needed = false;
+  ASSERT_TRUE(builder->ChooseGameWithoutCopying(Copy(image, true), copy_needed, error));
+  builder->cancel = true;
+  EXPECT_FALSE(builder->CopyChosenGame(Copy(image, true), error));
+  EXPECT_FALSE(builder->GameInAssets()) << "a stopped copy of a new image";
+}
+
 TEST_F(BuilderChooseGameTest, GamePathFindsTheImageCopyWhenTheOriginalIsGone) {
   ASSERT_TRUE(Choose(Copy(image, true))) << error;
   fs::remove(image);

@@ -51,11 +51,11 @@ else
   disc_named=$disc
 fi
 [[ -s "$disc" ]] || fail "make_test_disc wrote no disc"
-xbe=$(sed -nE 's/^set\(LAUNCHER_TEST_DISC_XBE "(.*)"\)$/\1/p' "$here/../../CMakeLists.txt")
-[[ -n "$xbe" ]] || fail "CMakeLists.txt names no LAUNCHER_TEST_DISC_XBE"
-sha1=$(printf '%s' "$xbe" | sha1sum | cut -d' ' -f1)
+sha1=${PROGRAM_CHECK_DISC_SHA1:?the test build names the test disc}
 play="$folder/Halvorn/play"
-mkdir -p "$play"
+# The disc chosen as choosing it leaves it: linked into play/assets, where the game reads it.
+mkdir -p "$play/assets"
+ln "$disc" "$play/assets/Halvorn.iso"
 cp "$PROGRAM_CHECK_BIN/played_game$exe" "$play/Halvorn$exe"
 printf 'library' >"$play/Halvorn.dll"
 : >"$play/second-process"
