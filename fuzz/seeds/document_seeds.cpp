@@ -112,13 +112,21 @@ void MakePrepareLineSeeds(Seeds& out) {
   out.Add("trace", zero + "[12.5] Game code: 40 functions");
 }
 
+void MakeRedirectUrlSeeds(Seeds& out) {
+  out.Add("download", "https://objects.githubusercontent.com/github-production-release-asset/1?x=y");
+  out.Add("user and port", "http://user:pass@[::1]:8080/a#b");
+  out.Add("no scheme", "objects.githubusercontent.com/a");
+  out.Add("status", "the server answered 429 for https://github.com/a");
+}
+
 const bool registered = RegisterSeeds("game_description", MakeGameSeeds) &&
                         RegisterSeeds("toolchain", MakeToolchainSeeds) &&
                         RegisterSeeds("release", MakeReleaseSeeds) &&
                         RegisterSeeds("microsoft_packages", MakeMicrosoftSeeds) &&
                         RegisterSeeds("settings", MakeSettingsSeeds) &&
                         RegisterSeeds("entry_names", MakeEntryNameSeeds) &&
-                        RegisterSeeds("prepare_line", MakePrepareLineSeeds);
+                        RegisterSeeds("prepare_line", MakePrepareLineSeeds) &&
+                        RegisterSeeds("redirect_url", MakeRedirectUrlSeeds);
 
 }  // namespace
 }  // namespace launcher::fuzz
