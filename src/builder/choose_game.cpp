@@ -42,16 +42,6 @@ bool IsWholeCopy(const fs::path& copy, const fs::path& image) {
   return !ec && copy_size == image_size;
 }
 
-// The entries of a folder; none when it cannot be listed.
-std::vector<fs::path> ListFolder(const fs::path& folder) {
-  std::vector<fs::path> entries;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    entries.push_back(it->path());
-  }
-  return entries;
-}
-
 }  // namespace
 
 std::string CopyGoneMessage(const fs::path& path) {

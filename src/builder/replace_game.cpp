@@ -38,17 +38,6 @@ const char kStamp[] = "package.stamp";
 const char kVersionFile[] = ".launcher-version";
 const char kOldAsidePrefix[] = ".aside-";
 
-// The entries of `folder`, taken whole first: changing a folder while reading it may make the
-// reading skip some. Empty when it cannot be listed.
-std::vector<fs::path> Listing(const fs::path& folder) {
-  std::vector<fs::path> entries;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    entries.push_back(it->path());
-  }
-  return entries;
-}
-
 // A name (lower-case) of the kind a swap gives what it could not remove: ".aside-" and digits.
 bool IsOldAsideName(const std::string& lower) {
   const size_t prefix = sizeof kOldAsidePrefix - 1;
@@ -75,7 +64,7 @@ bool StaysBehind(const fs::path& entry) {
 // the others in name order.
 std::vector<fs::path> MovableEntries(const fs::path& next) {
   std::vector<fs::path> names;
-  for (const fs::path& entry : Listing(next)) {
+  for (const fs::path& entry : ListFolder(next)) {
     if (!StaysBehind(entry)) names.push_back(entry.filename());
   }
   std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) {
@@ -100,7 +89,7 @@ bool RemoveNaming(const fs::path& entry, fs::path& failed, std::string& why) {
   std::error_code ec;
   bool all = true;
   if (!IsLink(entry) && fs::is_directory(entry, ec)) {
-    for (const fs::path& child : Listing(entry)) {
+    for (const fs::path& child : ListFolder(entry)) {
       fs::path child_failed;
       std::string child_why;
       if (RemoveNaming(child, child_failed, child_why)) continue;
@@ -123,7 +112,7 @@ bool RemoveNaming(const fs::path& entry, fs::path& failed, std::string& why) {
 void MoveLeftovers(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   fs::create_directories(to, ec);
-  for (const fs::path& entry : Listing(from)) {
+  for (const fs::path& entry : ListFolder(from)) {
     std::string ignored;
     if (MoveReplacing(entry, to / entry.filename(), ignored)) continue;
     if (!IsLink(entry) && fs::is_directory(entry, ec)) {
@@ -269,7 +258,7 @@ bool Builder::ClearAside(std::string& err) {
 }
 
 void Builder::RemoveOldAsides() {
-  for (const fs::path& entry : Listing(PlayFolder())) {
+  for (const fs::path& entry : ListFolder(PlayFolder())) {
     if (!IsOldAsideName(AsciiLower(PathToUtf8(entry.filename())))) continue;
     fs::path failed;
     std::string why;

@@ -29,6 +29,15 @@ bool RemoveTree(const fs::path& path, std::string& error) {
   return RemoveEntry(path, error);
 }
 
+std::vector<fs::path> ListFolder(const fs::path& folder) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  return entries;
+}
+
 uint64_t SizeBeneath(const fs::path& folder) {
   uint64_t total = 0;
   std::error_code ec;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace launcher {
 
@@ -22,6 +23,10 @@ bool RemoveEntry(const std::filesystem::path& path, std::string& error);
 
 // Removes `path` with everything beneath it, without entering links; nothing there is success.
 bool RemoveTree(const std::filesystem::path& path, std::string& error);
+
+// The entries of `folder`, listed whole before any is used (changing a folder while reading it
+// may make the reading skip some); none when it cannot be listed.
+std::vector<std::filesystem::path> ListFolder(const std::filesystem::path& folder);
 
 // Bytes of every file beneath `folder` (itself followed when it is a link), found by a walk that
 // never enters a link below it and skips what it cannot read; 0 when it cannot be listed.

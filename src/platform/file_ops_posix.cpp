@@ -51,28 +51,31 @@ bool FlushToDisk(const fs::path& path) {
   return close(fd) == 0 && flushed;
 }
 
-bool FlushFilesBeneath(const fs::path& folder, std::string& error) {
+namespace {
+
+// Opens the folder and hands its descriptor to `flush` (fsync, syncfs); false with the system's
+// words when either fails.
+bool FlushThroughFolder(const fs::path& folder, int (*flush)(int), std::string& error) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     error = LastErrorWords();
     return false;
   }
-  const bool flushed = syncfs(fd) == 0;
+  const bool flushed = flush(fd) == 0;
   if (!flushed) error = LastErrorWords();
   close(fd);
   return flushed;
 }
 
+}  // namespace
+
+bool FlushFilesBeneath(const fs::path& folder, std::string& error) {
+  // One flush of the folder's whole file system: every file written beneath it.
+  return FlushThroughFolder(folder, syncfs, error);
+}
+
 bool FlushFolder(const fs::path& folder, std::string& error) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    error = LastErrorWords();
-    return false;
-  }
-  const bool flushed = fsync(fd) == 0;
-  if (!flushed) error = LastErrorWords();
-  close(fd);
-  return flushed;
+  return FlushThroughFolder(folder, fsync, error);
 }
 
 bool MoveReplacing(const fs::path& from, const fs::path& to, std::string& error) {
