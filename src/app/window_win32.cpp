@@ -23,6 +23,7 @@
 #include "app/play_at_start.h"
 #include "app/self_update.h"
 #include "app/startup.h"
+#include "platform/folder_lock.h"
 #include "platform/platform.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND window, UINT message,
@@ -38,6 +39,8 @@ constexpr int kMinWidth = 640;
 constexpr int kMinHeight = 480;
 constexpr float kClear[4] = {62 / 255.0f, 70 / 255.0f, 55 / 255.0f, 1.0f};
 constexpr DWORD kDarkTitleBar = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+// How long a second launcher waits for the window of the first, in milliseconds.
+constexpr int kLauncherWindowWait = 10000;
 
 // The client size stored by the window procedure on a resize; 0 while none is pending.
 UINT g_pending_width = 0;
@@ -229,6 +232,16 @@ HWND FindLauncherOfThisFolder(const std::wstring& title) {
   return nullptr;
 }
 
+// The window of the launcher that holds this folder, which may still be making it (it holds the
+// folder's lock from before its window exists): nullptr when none has come within a few seconds.
+HWND WaitForLauncherOfThisFolder(const std::wstring& title) {
+  for (int waited = 0;; waited += 100) {
+    const HWND window = FindLauncherOfThisFolder(title);
+    if (window != nullptr || waited >= kLauncherWindowWait) return window;
+    Sleep(100);
+  }
+}
+
 // A second launcher started on the same folder opens no window: it brings the first one's
 // forward, restored when minimised. The system lets this process make it the foreground window,
 // being the one the player has just started. A window hidden while the game plays at start
@@ -279,8 +292,9 @@ int Run(HINSTANCE instance) {
   const auto title_of = [&app] { return Utf8ToWide(app.game.title + " - Launcher"); };
   const StartOutcome started =
       StartLauncher(app, self, Arguments(), ShiftHeld(), error,
-                    [&](const std::filesystem::path&) {
-                      return FindLauncherOfThisFolder(title_of()) != nullptr;
+                    [&](const std::filesystem::path& root) {
+                      return FolderLockIsLauncher(root) ||
+                             FindLauncherOfThisFolder(title_of()) != nullptr;
                     });
   if (started == StartOutcome::kFailed) {
     MessageBoxW(nullptr, Utf8ToWide(error).c_str(), L"Launcher", MB_ICONERROR | MB_OK);
@@ -289,7 +303,7 @@ int Run(HINSTANCE instance) {
 
   const std::wstring title = title_of();
   if (started == StartOutcome::kAnotherRuns) {
-    BringOtherLauncherForward(FindLauncherOfThisFolder(title));
+    BringOtherLauncherForward(WaitForLauncherOfThisFolder(title));
     return 0;
   }
   HWND window = MakeWindow(instance, title);

@@ -28,8 +28,10 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
   // Makes `folder` when it is missing and takes its lock without waiting, letting go of one
-  // this object held before. Once held, the lock file holds this process's ID in decimal where
-  // another process can read it (not on Windows). On kFailed `error` says why in one sentence.
+  // this object held before. Once held, another process can tell that a launcher holds it: the
+  // lock file holds this process's ID in decimal (not on Windows, where nobody can read the held
+  // file: there a named object of the folder's says so instead, FolderLockIsLauncher). On
+  // kFailed `error` says why in one sentence.
   Outcome Take(const std::filesystem::path& folder, std::string& error);
 
   bool held() const { return native_ != kNone; }
@@ -42,6 +44,9 @@ class FolderLock {
   // INVALID_HANDLE_VALUE).
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t native_ = kNone;
+  // On Windows the handle of the folder's named object, which lives as long as the lock; kNone
+  // elsewhere.
+  std::intptr_t marker_ = kNone;
 };
 
 // The process ID the folder's holder wrote into its lock file; 0 when there is none to read.
@@ -54,5 +59,10 @@ std::uint64_t FolderLockHolder(const std::filesystem::path& folder);
 // process of another PID namespace (whose number means another process here or none), a stale
 // ID under a lock that a plain `flock` command holds: none of these counts. Not on Windows.
 std::uint64_t FolderLockLauncher(const std::filesystem::path& folder);
+
+// Whether the folder's lock is held by a launcher of that folder (on Linux FolderLockLauncher;
+// on Windows the folder's named object that a launcher holding the lock keeps, there from the
+// moment it has the lock, before it has a window). False for any other holder.
+bool FolderLockIsLauncher(const std::filesystem::path& folder);
 
 }  // namespace launcher

@@ -87,6 +87,10 @@ std::uint64_t FolderLockHolder(const std::filesystem::path& folder) {
   return id;
 }
 
+bool FolderLockIsLauncher(const std::filesystem::path& folder) {
+  return FolderLockLauncher(folder) != 0;
+}
+
 std::uint64_t FolderLockLauncher(const std::filesystem::path& folder) {
   const std::uint64_t id = FolderLockHolder(folder);
   struct stat lock_file {};

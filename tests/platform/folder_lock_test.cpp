@@ -44,6 +44,22 @@ TEST_F(FolderLockTest, ASecondHolderInThisProcessIsRefusedUntilTheFirstLetsGo) {
   EXPECT_EQ(first.Take(folder_, error), Outcome::kHeldElsewhere);
 }
 
+// A launcher's hold on its folder can be told from another program's from the moment it has
+// the lock, and only for that folder: the other folder beside it, or the same one once let go
+// of, is held by no launcher.
+TEST_F(FolderLockTest, AHoldingLauncherIsToldFromTheMomentItHoldsTheFolder) {
+  std::string error;
+  EXPECT_FALSE(FolderLockIsLauncher(folder_));
+  FolderLock lock;
+  ASSERT_EQ(lock.Take(folder_, error), Outcome::kHeld) << error;
+  EXPECT_TRUE(FolderLockIsLauncher(folder_));
+  const fs::path beside = scratch_ / "Games" / "Halvorn2";
+  fs::create_directories(beside);
+  EXPECT_FALSE(FolderLockIsLauncher(beside));
+  lock.Release();
+  EXPECT_FALSE(FolderLockIsLauncher(folder_));
+}
+
 TEST_F(FolderLockTest, AFolderThatCannotBeMadeFailsAndSaysWhy) {
   test::WriteFile(scratch_ / "Games", "a file where the folder belongs");
   FolderLock lock;
