@@ -45,8 +45,8 @@ class FolderLock {
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t native_ = kNone;
   // On Windows the handle of the folder's named object, which lives as long as the lock; kNone
-  // elsewhere.
-  std::intptr_t marker_ = kNone;
+  // elsewhere, where nothing reads it.
+  [[maybe_unused]] std::intptr_t marker_ = kNone;
 };
 
 // The process ID the folder's holder wrote into its lock file; 0 when there is none to read.
