@@ -7,32 +7,50 @@
 # and launcher.json naming the image.
 # Sourced by program_check.sh, inside its virtual X server.
 
-if [[ "$platform" == windows ]]; then
-  # The Windows program's picker is the system's file dialog; pressed through xdotool under Wine
-  # without a window manager, the button brought no dialog up that xdotool could find and type
-  # into. The Linux program's check covers the copy's job, the window and the close.
-  echo "program check disc_copy ($platform) skipped: Wine's file dialog could not be driven here"
-  return 0
-fi
 [[ -d /dev/shm && -w /dev/shm ]] || {
   echo "program check disc_copy ($platform) skipped: no /dev/shm, the other drive the disc image needs"
   return 0
 }
 disc_dir=$(mktemp -d /dev/shm/launcher-disc.XXXXXX)
-trap 'stop; rm -rf "$disc_dir"' EXIT
 [[ $(stat -c %d "$disc_dir") != $(stat -c %d "$folder") ]] ||
   fail "/dev/shm is on the same drive as the launcher's folder: a hard link would do"
 image="$disc_dir/halvorn-test.iso"
 image_name=$(basename "$image")
 assets="$folder/Halvorn/play/assets"
 size=$((4096 * 1024 * 1024))  # a hole at its end: a copy that takes a while, no room taken here
-"$PROGRAM_CHECK_BIN/make_test_disc" "$image" "$size" || fail "make_test_disc did not write $image"
-chosen=$image
-# The picker is zenity, found through PATH: this one picks the image at once.
-mkdir -p "$folder/picker"
-printf '#!/bin/sh\nprintf "%%s\\n" "%s"\n' "$image" >"$folder/picker/zenity"
-chmod +x "$folder/picker/zenity"
-export PATH="$folder/picker:$PATH"
+if [[ "$platform" == windows ]]; then
+  # The image lies on a drive of its own, E:, which Wine maps to the folder on the tmpfs. The
+  # picker is the system's file dialog, filled in by pick_image.
+  drive="$WINEPREFIX/dosdevices/e:"
+  ln -sfn "$disc_dir" "$drive"
+  trap 'stop; rm -f "$drive"; rm -rf "$disc_dir"' EXIT
+  chosen='E:\'"$image_name"
+  wine "$PROGRAM_CHECK_BIN/make_test_disc.exe" "$chosen" "$size" </dev/null >/dev/null 2>&1 ||
+    fail "make_test_disc did not write $chosen"
+else
+  trap 'stop; rm -rf "$disc_dir"' EXIT
+  chosen=$image
+  "$PROGRAM_CHECK_BIN/make_test_disc" "$image" "$size" || fail "make_test_disc did not write $image"
+  # The picker is zenity, found through PATH: this one picks the image at once.
+  mkdir -p "$folder/picker"
+  printf '#!/bin/sh\nprintf "%%s\\n" "%s"\n' "$image" >"$folder/picker/zenity"
+  chmod +x "$folder/picker/zenity"
+  export PATH="$folder/picker:$PATH"
+fi
+[[ -s "$image" ]] || fail "make_test_disc wrote no image"
+
+# Places in the window, from its top-left corner (900 x 700 at a scale of 1, found on
+# screenshots; under Wine the window has a frame of Wine's own and the built-in font): the
+# "Choose a disc image..." button, the Game and Manage rows (where a click lands, and a pixel at
+# their left edge that turns olive when selected), the footer with the bar and its detail, and
+# the room right of "Your game" where the chosen copy's release is named.
+if [[ "$platform" == windows ]]; then
+  choose_at=(228 150) game_at=(27 76) game_pixel=(10 76) manage_at=(34 106) manage_pixel=(10 106)
+  footer=750x50+135+642 release_label=300x16+140+105
+else
+  choose_at=(230 142) game_at=(33 61) game_pixel=(5 61) manage_at=(33 95) manage_pixel=(5 95)
+  footer=758x64+142+636 release_label=300x20+155+92
+fi
 
 # The window's place on the screen; the layout inside it is fixed at a scale of 1.
 wx=0 wy=0
@@ -57,7 +75,34 @@ colour_at() { # screenshot x y within the window: the pixel's colour as RRGGBB
   convert "$1" -crop "1x1+$((wx + $2))+$((wy + $3))" -format '%[hex:p{0,0}]' info:- | cut -c1-6
 }
 footer_pixels() { # screenshot: a digest of the footer, where the bar and its detail are
-  convert "$1" -crop "758x64+$((wx + 142))+$((wy + 636))" +repage rgb:- | md5sum
+  local w h x y
+  IFS='x+' read -r w h x y <<<"$footer"
+  convert "$1" -crop "${w}x${h}+$((wx + x))+$((wy + y))" +repage rgb:- | md5sum
+}
+# After the press on "Choose a disc image...": on Windows the system's dialog comes up, and the
+# image's name is typed into its "File name" box (the box a little left of the dialog's
+# bottom-right corner) and taken with Enter; on Linux the stand-in picker has picked already.
+# False when no dialog came up, as when the press was missed.
+pick_image() {
+  [[ "$platform" == windows ]] || return 0
+  local dialog="" geometry dx dy dw dh
+  for _ in $(seq 1 100); do
+    dialog=$(xdotool search --onlyvisible --name "^Choose the game's disc image\$" 2>/dev/null |
+      head -n1 || true)
+    [[ -n "$dialog" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$dialog" ]] || return 1
+  sleep 0.5  # its controls are drawn a moment after the window appears
+  geometry=$(xwininfo -id "$dialog")
+  dx=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
+  dy=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+  dw=$(awk '/Width:/ {print $NF}' <<<"$geometry")
+  dh=$(awk '/Height:/ {print $NF}' <<<"$geometry")
+  xdotool mousemove $((dx + dw - 300)) $((dy + dh - 45)) sleep 0.2 mousedown 1 sleep 0.2 \
+    mouseup 1 sleep 0.3
+  xdotool type --delay 20 "$chosen"
+  xdotool key Return
 }
 # Starts the launcher and presses "Choose a disc image..." once the start-up check has let go of
 # the buttons, until the copy begins.
@@ -69,7 +114,8 @@ start_copy() {
   sleep 1
   find_window
   for _ in 1 2 3 4 5; do
-    click_at 230 142
+    click_at "${choose_at[@]}"
+    pick_image || continue
     for _ in $(seq 1 50); do
       grep -q "copying " "$log" 2>/dev/null && return 0
       running || fail "the launcher ended after the pick"
@@ -104,17 +150,17 @@ grep -q "game: " <(plain_log) && fail "the copy ended before the window could be
 [[ "$(footer_pixels "$shots/$platform-copying-1.png")" != \
    "$(footer_pixels "$shots/$platform-copying-2.png")" ]] ||
   fail "the footer did not change in 1 s of copying: see $shots/$platform-copying-*.png"
-[[ "$(colour_at "$shots/$platform-copying-2.png" 5 61)" == 958831 ]] ||
+[[ "$(colour_at "$shots/$platform-copying-2.png" "${game_pixel[@]}")" == 958831 ]] ||
   fail "the Game section is not the selected one in $shots/$platform-copying-2.png"
-# The first click after the pick goes unseen here (the stand-in picker shows no window of its
-# own, as a desktop's dialog does), so a click on the section already selected comes first.
-click_at 33 61
+# The first click after the pick may go unseen here (the stand-in picker on Linux shows no window
+# of its own, as a desktop's dialog does), so a click on the section already selected comes first.
+click_at "${game_at[@]}"
 sleep 0.5
 # The Manage row turns olive as the section is selected; the watch starts before the click.
-python3 "$here/pixel_colour.py" $((wx + 5)) $((wy + 95)) 958831 15000 >"$folder/manage.seen" &
+python3 "$here/pixel_colour.py" $((wx + manage_pixel[0])) $((wy + manage_pixel[1])) 958831 15000 >"$folder/manage.seen" &
 watch=$!
 for _ in $(seq 1 300); do grep -q ready "$folder/manage.seen" && break; sleep 0.05; done
-click_at 33 95
+click_at "${manage_at[@]}"
 ! grep -q "game: " <(plain_log) || fail "the copy ended before Manage was pressed"
 took=""
 if wait "$watch"; then
@@ -162,7 +208,8 @@ settings_name_image || fail "launcher.json does not name the image: $(cat "$fold
 sleep 2  # a few frames
 shot="$shots/$platform-copied.png"
 import -window root "$shot"
-green=$(convert "$shot" -crop "300x20+$((wx + 155))+$((wy + 92))" -format %c histogram:info:- |
+IFS='x+' read -r w h x y <<<"$release_label"
+green=$(convert "$shot" -crop "${w}x${h}+$((wx + x))+$((wy + y))" -format %c histogram:info:- |
   awk -F'[(,)]' 'NF > 3 {d = ($2 - 150)^2 + ($3 - 200)^2 + ($4 - 120)^2;
     if (d <= 1600) s += $1} END {print s + 0}')
 ((green >= 40)) || fail "no release label in green under \"Your game\" in $shot ($green pixels)"
