@@ -82,7 +82,6 @@ bool Builder::RunStage(const std::string& name, const std::function<bool()>& bod
       1e9;
   const std::string note = stage_note.empty() ? "" : " (" + stage_note + ")";
   stage_times.push_back({name, seconds});
-  stage_note.clear();
   Log("stage " + name + ": " + Format("%.1f s", seconds) + note + (ok ? "" : " (stopped)"));
   return ok;
 }

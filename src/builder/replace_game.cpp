@@ -81,31 +81,6 @@ std::string CouldNotPut(const std::string& name, const std::string& why,
          ". Press " + button + " to retry; see launcher.log";
 }
 
-// Removes `entry` with everything beneath it, never entering a link, and goes on past what
-// cannot go so that as much as can goes now. False when something stays: `failed` is the first
-// such path and `why` the system's words for it.
-bool RemoveNaming(const fs::path& entry, fs::path& failed, std::string& why) {
-  if (!EntryExists(entry)) return true;
-  std::error_code ec;
-  bool all = true;
-  if (!IsLink(entry) && fs::is_directory(entry, ec)) {
-    for (const fs::path& child : ListFolder(entry)) {
-      fs::path child_failed;
-      std::string child_why;
-      if (RemoveNaming(child, child_failed, child_why)) continue;
-      if (all) {
-        failed = child_failed;
-        why = child_why;
-      }
-      all = false;
-    }
-    if (!all) return false;
-  }
-  if (RemoveEntry(entry, why)) return true;
-  failed = entry;
-  return false;
-}
-
 // Moves what is left in the folder `from` into the folder `to`, made for it: each entry whole
 // where the system lets it move, else, for a folder, what it holds, one by one. Windows does not
 // rename a folder that holds a running program, but it renames the program itself.
@@ -237,7 +212,7 @@ bool Builder::ClearAside(std::string& err) {
   const fs::path aside = AsideFolder();
   fs::path failed;
   std::string why;
-  if (RemoveNaming(aside, failed, why)) return true;
+  if (RemoveTree(aside, why, &failed)) return true;
   Log("Could not remove the old version's " + Below(aside, failed) + ": " + why);
   // What is left goes under a name of its own, which no swap takes for one in progress.
   fs::path kept;
@@ -262,7 +237,7 @@ void Builder::RemoveOldAsides() {
     if (!IsOldAsideName(AsciiLower(PathToUtf8(entry.filename())))) continue;
     fs::path failed;
     std::string why;
-    if (!RemoveNaming(entry, failed, why)) {
+    if (!RemoveTree(entry, why, &failed)) {
       Log("Could not remove the old version's " + Below(entry, failed) + ": " + why);
     }
   }

@@ -9,7 +9,7 @@
 namespace launcher {
 namespace fs = std::filesystem;
 
-bool RemoveTree(const fs::path& path, std::string& error) {
+bool RemoveTree(const fs::path& path, std::string& error, fs::path* failed) {
   if (!EntryExists(path)) return true;
   std::error_code ec;
   if (!IsLink(path) && fs::is_directory(path, ec)) {
@@ -20,13 +20,25 @@ bool RemoveTree(const fs::path& path, std::string& error) {
     }
     if (ec) {
       error = ec.message();
+      if (failed) *failed = path;
       return false;
     }
+    bool all = true;
     for (const fs::path& entry : entries) {
-      if (!RemoveTree(entry, error)) return false;
+      std::string why;
+      fs::path where;
+      if (RemoveTree(entry, why, &where)) continue;
+      if (all) {
+        error = why;
+        if (failed) *failed = where;
+      }
+      all = false;
     }
+    if (!all) return false;
   }
-  return RemoveEntry(path, error);
+  if (RemoveEntry(path, error)) return true;
+  if (failed) *failed = path;
+  return false;
 }
 
 std::vector<fs::path> ListFolder(const fs::path& folder) {

@@ -22,7 +22,10 @@ bool IsLink(const std::filesystem::path& path);
 bool RemoveEntry(const std::filesystem::path& path, std::string& error);
 
 // Removes `path` with everything beneath it, without entering links; nothing there is success.
-bool RemoveTree(const std::filesystem::path& path, std::string& error);
+// It goes on past what cannot go, so that as much as can goes now. On failure `error` gets the
+// system's words for the first entry that stayed, and `failed`, when given, that entry.
+bool RemoveTree(const std::filesystem::path& path, std::string& error,
+                std::filesystem::path* failed = nullptr);
 
 // The entries of `folder`, listed whole before any is used (changing a folder while reading it
 // may make the reading skip some); none when it cannot be listed.
