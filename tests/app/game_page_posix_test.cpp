@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,24 +18,12 @@ class HeldSwapPageTest : public PageTest {};
 
 // The page speaks of the update half made, not of a first install, and its Update finishes it.
 TEST_F(HeldSwapPageTest, AnUpdateHeldAtStartSaysWhatHoldsItAndOffersUpdate) {
-  GameDescription game = PageGame(true, true);
-  game.launcher_version = "v1.1";
-  UseGame(game);
-  AcceptCopy();
+  StageUpdateEndedAfterItsFirstMove();
   const fs::path play = app().builder->PlayFolder();
-  const std::string exe = app().builder->GameExe().filename().string();
-  WriteFile(play / exe, "old exe");
-  WriteFile(play / "Halvorn.dll", "old dll");
-  WriteFile(play / ".next" / exe, "new exe");
-  WriteFile(play / ".next" / "Halvorn.dll", "new dll");
   WriteFile(play / ".next" / "videos" / "intro.bik", "new intro");
-  WriteFile(play / ".next" / ".launcher-version", "v1.1");
-  // Ended after its first move: the old stamp aside.
-  WriteFile(play / ".aside" / "package.stamp", "old");
   TmpfsMount busy(play / "videos", 1048576);
   if (!busy.ok()) GTEST_SKIP() << busy.reason();
-  app().builder =
-      std::make_unique<Builder>(app().game, app().root, app().http.get(), app().platform.get());
+  NewBuilder();
 
   Draw(2);
   const std::string held =

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,26 +19,14 @@ class HeldSwapPageTest : public PageTest {};
 
 // The page speaks of the update half made, not of a first install, and its Update finishes it.
 TEST_F(HeldSwapPageTest, AnUpdateHeldAtStartSaysWhatHoldsItAndOffersUpdate) {
-  GameDescription game = PageGame(true, true);
-  game.launcher_version = "v1.1";
-  UseGame(game);
-  AcceptCopy();
+  StageUpdateEndedAfterItsFirstMove();
   const fs::path play = app().builder->PlayFolder();
-  const fs::path exe = app().builder->GameExe().filename();
-  WriteFile(play / exe, "old exe");
-  WriteFile(play / "Halvorn.dll", "old dll");
   WriteFile(play / "readme.txt", "old readme");
-  WriteFile(play / ".next" / exe, "new exe");
-  WriteFile(play / ".next" / "Halvorn.dll", "new dll");
   WriteFile(play / ".next" / "readme.txt", "new readme");
-  WriteFile(play / ".next" / ".launcher-version", "v1.1");
-  // Ended after its first move: the old stamp aside.
-  WriteFile(play / ".aside" / "package.stamp", "old");
   const HANDLE held = CreateFileW((play / "readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  app().builder =
-      std::make_unique<Builder>(app().game, app().root, app().http.get(), app().platform.get());
+  NewBuilder();
   const bool moved = app().builder->HeldSwap().entry.empty();
   CloseHandle(held);
   if (moved) GTEST_SKIP() << "this system moves a file held open without delete sharing";

@@ -63,6 +63,10 @@ class PageTest : public ::testing::Test {
     app_->root = scratch_ / root_name;
     std::filesystem::remove_all(app_->root);
     std::filesystem::create_directories(app_->root);
+    NewBuilder();
+  }
+  // A Builder made anew over the App's root, which reads what the root holds now, as a start does.
+  void NewBuilder() {
     app_->builder =
         std::make_unique<Builder>(app_->game, app_->root, app_->http.get(), app_->platform.get());
   }
@@ -79,6 +83,23 @@ class PageTest : public ::testing::Test {
   void PutGameInPlace(bool old_way = false) {
     WriteFile(app_->builder->GameExe(), "exe");
     if (!old_way) WriteFile(app_->builder->PlayFolder() / "Halvorn.dll", "dll");
+  }
+  // An update of the package game to v1.1, the player's copy accepted, that was ended after its
+  // first move: the old executable and library in play/, the new ones with the version's stamp in
+  // play/.next, the old package stamp aside. A test adds the entry that holds the swap.
+  void StageUpdateEndedAfterItsFirstMove() {
+    GameDescription game = PageGame(true, true);
+    game.launcher_version = "v1.1";
+    UseGame(game);
+    AcceptCopy();
+    const std::filesystem::path play = app_->builder->PlayFolder();
+    const std::filesystem::path exe = app_->builder->GameExe().filename();
+    WriteFile(play / exe, "old exe");
+    WriteFile(play / "Halvorn.dll", "old dll");
+    WriteFile(play / ".next" / exe, "new exe");
+    WriteFile(play / ".next" / "Halvorn.dll", "new dll");
+    WriteFile(play / ".next" / ".launcher-version", "v1.1");
+    WriteFile(play / ".aside" / "package.stamp", "old");
   }
   void RecordBuilt(const std::string& version) {
     WriteFile(app_->root / "launcher.json", "{\"built\": \"" + version + "\"}");
